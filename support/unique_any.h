@@ -1,0 +1,67 @@
+// Move-only owners of Win32 handles: one template, one alias per kind of handle.
+// Copying is deleted so that no handle is ever closed twice; every path closes what it opened.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace velk {
+
+template <typename T, auto CloseFn, T Invalid>
+class unique_any {
+public:
+    unique_any() noexcept = default;
+    explicit unique_any(T value) noexcept : m_value(value) {}
+    ~unique_any() { reset(); }
+
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : m_value(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+
+    T get() const noexcept { return m_value; }
+    explicit operator bool() const noexcept { return m_value != Invalid; }
+
+    T release() noexcept { return std::exchange(m_value, Invalid); }
+    void reset(T value = Invalid) noexcept {
+        T old = std::exchange(m_value, value);
+        if (old != Invalid) CloseFn(old);
+    }
+
+private:
+    T m_value = Invalid;
+};
+
+namespace detail {
+inline void CloseHandleQuietly(HANDLE h) { ::CloseHandle(h); }
+inline void FindCloseQuietly(HANDLE h) { ::FindClose(h); }
+inline void InternetCloseQuietly(HINTERNET h) { ::InternetCloseHandle(h); }
+inline void DeleteObjectQuietly(HGDIOBJ h) { ::DeleteObject(h); }
+}  // namespace detail
+
+// CreateFileW reports failure as INVALID_HANDLE_VALUE, threads and processes as NULL:
+// keeping the two apart is what stops the classic leak of a "valid" NULL file handle.
+using unique_hfile = unique_any<HANDLE, detail::CloseHandleQuietly, INVALID_HANDLE_VALUE>;
+using unique_hfind = unique_any<HANDLE, detail::FindCloseQuietly, INVALID_HANDLE_VALUE>;
+using unique_handle = unique_any<HANDLE, detail::CloseHandleQuietly, nullptr>;
+using unique_hinternet = unique_any<HINTERNET, detail::InternetCloseQuietly, nullptr>;
+using unique_hgdiobj = unique_any<HGDIOBJ, detail::DeleteObjectQuietly, nullptr>;
+
+// Holds a critical section for the life of a scope.
+class critical_section_guard {
+public:
+    explicit critical_section_guard(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { ::EnterCriticalSection(&m_cs); }
+    ~critical_section_guard() { ::LeaveCriticalSection(&m_cs); }
+    critical_section_guard(const critical_section_guard&) = delete;
+    critical_section_guard& operator=(const critical_section_guard&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
+
+}  // namespace velk
