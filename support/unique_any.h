@@ -5,12 +5,17 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace velk {
 
-template <typename T, auto CloseFn, T Invalid>
+// The invalid value is given as a number: INVALID_HANDLE_VALUE is a cast, which a template
+// argument cannot hold.
+template <typename T, auto CloseFn, intptr_t InvalidValue>
 class unique_any {
+    static T Invalid() noexcept { return reinterpret_cast<T>(InvalidValue); }
+
 public:
     unique_any() noexcept = default;
     explicit unique_any(T value) noexcept : m_value(value) {}
@@ -25,16 +30,16 @@ public:
     }
 
     T get() const noexcept { return m_value; }
-    explicit operator bool() const noexcept { return m_value != Invalid; }
+    explicit operator bool() const noexcept { return m_value != Invalid(); }
 
-    T release() noexcept { return std::exchange(m_value, Invalid); }
-    void reset(T value = Invalid) noexcept {
+    T release() noexcept { return std::exchange(m_value, Invalid()); }
+    void reset(T value = Invalid()) noexcept {
         T old = std::exchange(m_value, value);
-        if (old != Invalid) CloseFn(old);
+        if (old != Invalid()) CloseFn(old);
     }
 
 private:
-    T m_value = Invalid;
+    T m_value = Invalid();
 };
 
 namespace detail {
@@ -46,11 +51,12 @@ inline void DeleteObjectQuietly(HGDIOBJ h) { ::DeleteObject(h); }
 
 // CreateFileW reports failure as INVALID_HANDLE_VALUE, threads and processes as NULL:
 // keeping the two apart is what stops the classic leak of a "valid" NULL file handle.
-using unique_hfile = unique_any<HANDLE, detail::CloseHandleQuietly, INVALID_HANDLE_VALUE>;
-using unique_hfind = unique_any<HANDLE, detail::FindCloseQuietly, INVALID_HANDLE_VALUE>;
-using unique_handle = unique_any<HANDLE, detail::CloseHandleQuietly, nullptr>;
-using unique_hinternet = unique_any<HINTERNET, detail::InternetCloseQuietly, nullptr>;
-using unique_hgdiobj = unique_any<HGDIOBJ, detail::DeleteObjectQuietly, nullptr>;
+// -1 is INVALID_HANDLE_VALUE.
+using unique_hfile = unique_any<HANDLE, detail::CloseHandleQuietly, -1>;
+using unique_hfind = unique_any<HANDLE, detail::FindCloseQuietly, -1>;
+using unique_handle = unique_any<HANDLE, detail::CloseHandleQuietly, 0>;
+using unique_hinternet = unique_any<HINTERNET, detail::InternetCloseQuietly, 0>;
+using unique_hgdiobj = unique_any<HGDIOBJ, detail::DeleteObjectQuietly, 0>;
 
 // Holds a critical section for the life of a scope.
 class critical_section_guard {
