@@ -13,10 +13,13 @@ endfunction()
 
 # A GoogleTest program, one ctest test. Under Windows it runs through scripts/wine-run
 # after the wine_session fixture has made the prefix and started Xvfb.
-# velk_add_gtest(NAME exe [TEST test] SOURCES ... [LIBS ...] [ENV VAR=value ...] [ARGS ...])
+# velk_add_gtest(NAME exe [TEST test] SOURCES ... [LIBS ...] [ENV VAR=value ...] [ARGS ...] [LOCKS ...])
+# LOCKS names what the test shares with others and must have to itself: "display" for tests that
+# drive windows (focus and the clipboard are one per screen), "vizoziv" for tests that touch the
+# prefix's Temp\Vizoziv folder the reporter collects from.
 # Call again with the same NAME and another TEST to run the program once more, say under another TZ.
 function(velk_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TEST" "SOURCES;LIBS;ENV;ARGS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TEST" "SOURCES;LIBS;ENV;ARGS;LOCKS" ${ARGN})
   if(NOT T_TEST)
     set(T_TEST ${T_NAME})
   endif()
@@ -27,6 +30,9 @@ function(velk_add_gtest)
   endif()
   add_test(NAME ${T_TEST} COMMAND ${T_NAME} ${T_ARGS})
   velk_test_properties(${T_TEST} "${T_ENV}")
+  if(T_LOCKS)
+    set_tests_properties(${T_TEST} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
 endfunction()
 
 # Properties every test of a build shares; ENV is a list of VAR=value.

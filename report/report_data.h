@@ -1,0 +1,39 @@
+// The shared state of one report run and the operations that collect the crash material,
+// write the information log, read the settings and pack the report archive.
+// The error report dialog derives from it; tests use it on its own with a chosen m_exeDir.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velk {
+
+class CReportData {
+public:
+    std::wstring m_exeDir;       // the executable's directory, no trailing backslash (a drive root keeps it)
+    std::wstring m_uploadUrl;    // from uploadcrash.ini; empty when none is configured
+    std::wstring m_dumpPath;     // m_exeDir + "\CRASH.DMP"
+    std::wstring m_archivePath;  // the report archive beside the executable
+    std::wstring m_description;  // the user's text, taken when the user confirms
+    std::vector<std::wstring> m_reportFiles;  // full paths in archive order; duplicates allowed, need not exist
+
+    // m_exeDir from the running executable's path.
+    void FillExeDir();
+    // The collection steps of the dialog's initialisation, in their order: ReadUploadUrl,
+    // WriteInfoLog, MakeDumpPath, CollectTempFiles, BuildReportArchive.
+    void CollectReport();
+
+    void ReadUploadUrl();
+    std::wstring ReadAccountName() const;
+    void WriteInfoLog();
+    std::wstring GetMainAppVersion() const;
+    void CollectTempFiles();
+    void ScanFolder(const std::wstring& folder);
+    void BuildReportArchive();
+};
+
+std::wstring MakeDumpPath(const std::wstring& directory);
+bool IsWrittenToday(const std::wstring& path);
+std::wstring MakeDateString();
+
+}  // namespace velk
