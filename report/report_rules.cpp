@@ -1,0 +1,43 @@
+// Pure rules of the report contents (archive name, entry name, information log lines).
+// Shared by the Win32 glue in report/*_win.cpp and the native tests.
+#include "report/report_rules.h"
+
+#include <cwchar>
+
+namespace velk {
+
+std::wstring SafeArchiveBaseName(const std::wstring& name) {
+    std::wstring safe = name;
+    for (wchar_t& c : safe) {
+        if (c < 0x20 || std::wcschr(L"\\/:*?\"<>|", c) != nullptr) c = L'_';
+    }
+    return safe;
+}
+
+std::wstring EntryNameOf(const std::wstring& path) {
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos || slash == 0) return path;
+    return path.substr(slash + 1);
+}
+
+std::wstring FormatInfoLogTime(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                               unsigned second) {
+    wchar_t text[64] = {};
+    std::swprintf(text, sizeof text / sizeof text[0], L"%04u.%02u.%02u %02u:%02u:%02u", year, month, day, hour,
+                  minute, second);
+    return text;
+}
+
+std::string InfoLogText(const std::string& account, const std::string& version, const std::string& timestamp) {
+    // Labels 1 and 3 are GBK bytes whatever the system's code page: the receiving side reads them as such.
+    static const char kAccountLabel[] = "\xB5\xC7\xC2\xBC\xD5\xCB\xBA\xC5\x3A\x20";
+    static const char kVersionLabel[] = "Tovrek:  ";
+    static const char kDateLabel[] = "\xC8\xD5\x20\x20\x20\x20\xC6\xDA\x3A\x20\x20\x20";
+    std::string text;
+    text += kAccountLabel + account + "\n";
+    text += kVersionLabel + version + "\n";
+    text += kDateLabel + timestamp + "\n";
+    return text;
+}
+
+}  // namespace velk

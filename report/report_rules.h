@@ -1,0 +1,26 @@
+// Pure rules of the report contents: how the archive and its entries are named and the
+// exact bytes of the information log lines. No Win32 here, so they are checked natively too.
+#pragma once
+
+#include <string>
+
+namespace velk {
+
+// The archive's base name from the account (or the date): every character a Windows file name
+// may not hold (\ / : * ? " < > | and controls below 0x20) becomes '_', so that no account can
+// steer the archive, which is later deleted by this path, out of the install directory.
+std::wstring SafeArchiveBaseName(const std::wstring& name);
+
+// The entry name of a report file: its bare file name after the last backslash. A path without
+// a backslash, or whose only backslash is its first character, is used whole.
+std::wstring EntryNameOf(const std::wstring& path);
+
+// "%04d.%02d.%02d %02d:%02d:%02d" of a local time.
+std::wstring FormatInfoLogTime(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                               unsigned second);
+
+// The three lines of INFOLOG.TXT: fixed GBK labels, then the values already in the ANSI code
+// page, each line ended by "\n" (the text-mode stream stores it as CR LF).
+std::string InfoLogText(const std::string& account, const std::string& version, const std::string& timestamp);
+
+}  // namespace velk

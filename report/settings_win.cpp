@@ -1,0 +1,76 @@
+// The two settings lookups: the upload address from uploadcrash.ini and the account name from
+// UserInfo.json, both beside the executable.
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include <json/json.h>
+
+#include "report/report_data.h"
+#include "support/text_convert.h"
+
+namespace velk {
+
+namespace {
+
+// The whole file, read through its wide path so that an install directory the ANSI code page
+// cannot spell still works; false when it cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) return false;
+    bytes.clear();
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    const bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    return ok;
+}
+
+// The account of the last element of "userinfolist" as UTF-8 text. JsonCpp throws (or asserts)
+// when a value is accessed as a type it is not, so every type is checked before it is used;
+// shapes that carry no text for the account give an empty one.
+std::string AccountFromUserInfo(const std::string& document) {
+    Json::Value root;
+    Json::Reader reader;
+    if (!reader.parse(document, root, false)) return std::string();
+    if (!root.isObject()) return std::string();
+    const Json::Value& list = root["userinfolist"];
+    if (list.isNull() || !list.isArray() || list.empty()) return std::string();
+    const Json::Value& last = list[list.size() - 1];
+    if (!last.isObject()) return std::string();
+    const Json::Value& account = last["account"];
+    if (account.isString()) return account.asString();
+    if (account.isBool()) return account.asBool() ? "true" : "false";
+    return std::string();
+}
+
+}  // namespace
+
+void CReportData::ReadUploadUrl() {
+    const std::wstring path = m_exeDir + L"\\uploadcrash.ini";
+    // A full buffer makes the profile call cut the value to 2047 characters plus the terminator.
+    wchar_t url[2048] = {};
+    GetPrivateProfileStringW(L"url", L"url", L"", url, 2048, path.c_str());
+    m_uploadUrl = url;
+}
+
+std::wstring CReportData::ReadAccountName() const {
+    // Read afresh on every call: the main application may rewrite the file between two lookups.
+    const std::wstring path = m_exeDir + L"\\UserInfo.json";
+    if (_waccess(path.c_str(), 0) != 0) return std::wstring();
+    std::string document;
+    if (!ReadWholeFile(path, document)) return std::wstring();
+    try {
+        return Utf8ToWide(AccountFromUserInfo(document));
+    } catch (const std::exception&) {
+        // The reader gives up on nesting deeper than its stack limit by throwing.
+        return std::wstring();
+    }
+}
+
+}  // namespace velk
