@@ -6,11 +6,34 @@
 
 namespace velk {
 
+namespace {
+
+bool IsDeviceName(const std::wstring& name) {
+    // Windows looks only at the part before the first dot, trailing spaces ignored.
+    std::wstring stem = name.substr(0, name.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    for (wchar_t& c : stem) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    }
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") return true;
+    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
+
+}  // namespace
+
 std::wstring SafeArchiveBaseName(const std::wstring& name) {
     std::wstring safe = name;
+    if (safe.size() > kMaxArchiveBaseName) {
+        size_t keep = kMaxArchiveBaseName;
+        // A high surrogate left without its partner would be an unpaired half of a character.
+        if (safe[keep - 1] >= 0xD800 && safe[keep - 1] <= 0xDBFF) --keep;
+        safe.resize(keep);
+    }
     for (wchar_t& c : safe) {
         if (c < 0x20 || std::wcschr(L"\\/:*?\"<>|", c) != nullptr) c = L'_';
     }
+    if (IsDeviceName(safe)) safe.insert(safe.begin(), L'_');
     return safe;
 }
 

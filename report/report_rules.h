@@ -6,10 +6,19 @@
 
 namespace velk {
 
-// The archive's base name from the account (or the date): every character a Windows file name
-// may not hold (\ / : * ? " < > | and controls below 0x20) becomes '_', so that no account can
-// steer the archive, which is later deleted by this path, out of the install directory.
+// The archive's base name from the account (or the date). The archive is written and later
+// deleted by this name, so no account may steer it out of the install directory or make its
+// creation fail and lose the report:
+// - every character a Windows file name may not hold (\ / : * ? " < > | and controls below
+//   0x20) becomes '_';
+// - a name that Windows takes for a device whatever its extension (CON, PRN, AUX, NUL, COM1-9,
+//   LPT1-9, any case, before the first dot) gets a leading '_';
+// - it is cut to kMaxArchiveBaseName characters (never inside a surrogate pair).
 std::wstring SafeArchiveBaseName(const std::wstring& name);
+
+// Keeps the archive's path under MAX_PATH for an install directory of usual length, and its
+// file name far below the file system's 255 characters.
+constexpr size_t kMaxArchiveBaseName = 200;
 
 // The entry name of a report file: its bare file name after the last backslash. A path without
 // a backslash, or whose only backslash is its first character, is used whole.

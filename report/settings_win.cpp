@@ -35,9 +35,12 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
 // when a value is accessed as a type it is not, so every type is checked before it is used;
 // shapes that carry no text for the account give an empty one.
 std::string AccountFromUserInfo(const std::string& document) {
+    // Windows editors like to start UTF-8 files with a byte order mark, which the reader takes
+    // for a syntax error; it says nothing about the content, so it is passed over.
+    const size_t start = document.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     Json::Value root;
     Json::Reader reader;
-    if (!reader.parse(document, root, false)) return std::string();
+    if (!reader.parse(document.data() + start, document.data() + document.size(), root, false)) return std::string();
     if (!root.isObject()) return std::string();
     const Json::Value& list = root["userinfolist"];
     if (list.isNull() || !list.isArray() || list.empty()) return std::string();

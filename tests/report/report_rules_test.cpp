@@ -1,0 +1,91 @@
+// Covers the pure naming and line rules of the report (archive base name, entry name, info log bytes);
+// not the files they end up in, which the Wine tests beside this one check.
+#include "report/report_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(SafeArchiveBaseName, ReplacesWhatFileNamesMayNotHold) {
+    struct Case {
+        std::wstring account;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"abc", L"abc"},
+        {L"20261208", L"20261208"},
+        {L"..\\..\\x", L".._.._x"},
+        {L"../../x", L".._.._x"},
+        {L"C:\\Windows\\x", L"C__Windows_x"},
+        {L"a?b*", L"a_b_"},
+        {L"\"<q>|", L"__q__"},
+        {L"tab\there\x01\x1f", L"tab_here__"},
+        {L"\x7f" L"del", L"\x7f" L"del"},  // DEL is allowed in file names
+        {L"张三 demo.01", L"张三 demo.01"},
+        {L"..", L".."},  // "...zip" is an ordinary file name in the same directory
+        {L"NUL", L"_NUL"},
+        {L"con", L"_con"},
+        {L"Aux.tar", L"_Aux.tar"},
+        {L"prn  .x", L"_prn  .x"},
+        {L"COM1", L"_COM1"},
+        {L"lpt9", L"_lpt9"},
+        {L"COM0", L"COM0"},
+        {L"COM10", L"COM10"},
+        {L"CONSOLE", L"CONSOLE"},
+        {L"xNUL", L"xNUL"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(velk::SafeArchiveBaseName(c.account), c.expected) << c.account.size();
+}
+
+TEST(SafeArchiveBaseName, CutsLongNamesWithoutSplittingACharacter) {
+    EXPECT_EQ(velk::SafeArchiveBaseName(std::wstring(300, L'a')), std::wstring(velk::kMaxArchiveBaseName, L'a'));
+    EXPECT_EQ(velk::SafeArchiveBaseName(std::wstring(velk::kMaxArchiveBaseName, L'b')),
+              std::wstring(velk::kMaxArchiveBaseName, L'b'));
+    // A surrogate pair straddling the cut goes as a whole.
+    std::wstring pair = std::wstring(velk::kMaxArchiveBaseName - 1, L'c') + L"\xD83D\xDE00" + L"tail";
+    EXPECT_EQ(velk::SafeArchiveBaseName(pair), std::wstring(velk::kMaxArchiveBaseName - 1, L'c'));
+    // The characters past the cut are not looked at: a '?' there changes nothing.
+    std::wstring late = std::wstring(velk::kMaxArchiveBaseName, L'd') + L"?";
+    EXPECT_EQ(velk::SafeArchiveBaseName(late), std::wstring(velk::kMaxArchiveBaseName, L'd'));
+}
+
+TEST(EntryNameOf, TakesTheBareFileName) {
+    struct Case {
+        std::wstring path;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {L"C:\\app\\INFOLOG.TXT", L"INFOLOG.TXT"},
+        {L"C:\\Users\\u\\AppData\\Local\\Temp\\Vizoziv\\trace 1.log", L"trace 1.log"},
+        {L"\\\\server\\share\\x.bin", L"x.bin"},
+        {L"C:\\dir.d\\noext", L"noext"},
+        {L"plain.txt", L"plain.txt"},
+        {L"\\rooted.txt", L"\\rooted.txt"},
+        {L"a\\b", L"b"},
+        {L"dir/with/slashes.txt", L"dir/with/slashes.txt"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(velk::EntryNameOf(c.path), c.expected) << c.path.size();
+}
+
+TEST(InfoLogText, FixedLabelBytesThenValuesOneLineEach) {
+    const std::string label1 = "\xB5\xC7\xC2\xBC\xD5\xCB\xBA\xC5\x3A\x20";
+    const std::string label2 = "Tovrek:  ";
+    const std::string label3 = "\xC8\xD5\x20\x20\x20\x20\xC6\xDA\x3A\x20\x20\x20";
+    EXPECT_EQ(velk::InfoLogText("demo01", "3.1.0.25", "2024.03.07 09:05:01"),
+              label1 + "demo01\n" + label2 + "3.1.0.25\n" + label3 + "2024.03.07 09:05:01\n");
+    EXPECT_EQ(velk::InfoLogText("", "", ""), label1 + "\n" + label2 + "\n" + label3 + "\n");
+    // Values are already narrow text of the ANSI code page and go in byte for byte.
+    EXPECT_EQ(velk::InfoLogText("\xD5\xC5\xC8\xFD", "10.0.0.1", "x"),
+              label1 + "\xD5\xC5\xC8\xFD\n" + label2 + "10.0.0.1\n" + label3 + "x\n");
+}
+
+TEST(FormatInfoLogTime, PadsEveryField) {
+    EXPECT_EQ(velk::FormatInfoLogTime(2024, 3, 7, 9, 5, 1), L"2024.03.07 09:05:01");
+    EXPECT_EQ(velk::FormatInfoLogTime(2026, 12, 31, 23, 59, 59), L"2026.12.31 23:59:59");
+    EXPECT_EQ(velk::FormatInfoLogTime(999, 1, 1, 0, 0, 0), L"0999.01.01 00:00:00");
+}
+
+}  // namespace
