@@ -1,0 +1,215 @@
+// The crash report upload over WinInet: a thin layer of our own, one POST with a known length.
+// Sits between the report workflow (which starts it on the worker thread) and the multipart body.
+#include "upload/upload_report.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+#include <vector>
+
+#include "support/logger.h"
+#include "support/scope_exit.h"
+#include "support/text_convert.h"
+#include "support/unique_any.h"
+#include "upload/multipart_body.h"
+
+namespace velk {
+
+namespace {
+
+constexpr wchar_t kUserAgent[] =
+    L"Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/55.0.2883.87 "
+    L"Safari/537.36";
+constexpr DWORD kConnectTimeoutMs = 5000;
+constexpr DWORD kConnectRetries = 1;
+
+// A WinInet or file call failed where the upload cannot go on: the caller's catch logs the last
+// system error after closing the handles.
+struct UploadFailure {};
+
+void Check(BOOL ok) {
+    if (!ok) throw UploadFailure{};
+}
+
+struct Target {
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring object;  // path and query
+};
+
+// False when the address names no http(s) server: the upload then ends without a word.
+bool SplitAddress(const std::wstring& url, Target& target) {
+    if (url.empty()) return false;
+    URL_COMPONENTSW parts{};
+    parts.dwStructSize = sizeof(parts);
+    // Non-zero lengths with null pointers ask for pointers into the address itself.
+    parts.dwSchemeLength = 1;
+    parts.dwHostNameLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+    if (parts.lpszHostName == nullptr || parts.dwHostNameLength == 0) return false;
+    target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+    target.port = parts.nPort;
+    if (target.port == 0) target.port = parts.nScheme == INTERNET_SCHEME_HTTPS ? 443 : 80;
+    if (parts.lpszUrlPath != nullptr) target.object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+    if (parts.lpszExtraInfo != nullptr) target.object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (target.object.empty() || target.object[0] != L'/') target.object.insert(0, L"/");
+    return true;
+}
+
+std::wstring ContentTypeHeader() {
+    std::wstring header = L"Content-Type:multipart/form-data; boundary=";
+    for (const char* c = kMultipartBoundary; *c != '\0'; ++c) header += static_cast<wchar_t>(*c);
+    return header;
+}
+
+// The whole archive in one read; the file is closed straight after, so nothing of the upload
+// holds it any more while the request goes out.
+std::string ReadWholeArchive(unique_hfile& archive) {
+    LARGE_INTEGER size{};
+    Check(::GetFileSizeEx(archive.get(), &size));
+    // The total length travels as a 32-bit count; a larger archive cannot be announced.
+    if (size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF) {
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
+        throw UploadFailure{};
+    }
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    if (!bytes.empty()) {
+        DWORD read = 0;
+        Check(::ReadFile(archive.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
+        if (read != bytes.size()) {
+            ::SetLastError(ERROR_HANDLE_EOF);
+            throw UploadFailure{};
+        }
+    }
+    archive.reset();
+    return bytes;
+}
+
+// Steps from splitting the address to the status. Returns normally on the quiet end, on the
+// missing archive and after the status; throws UploadFailure where the exchange broke off.
+void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hinternet& connection,
+                unique_hinternet& request, unique_hfile& archive) {
+    Target target;
+    if (!SplitAddress(req.url, target)) return;
+
+    // Others may read the archive meanwhile, nobody may change it under us.
+    archive.reset(::CreateFileW(req.archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!archive) {
+        LogError(L"打开本地文件" + req.archivePath + L"失败");
+        return;
+    }
+
+    DWORD timeout = kConnectTimeoutMs;
+    ::InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+    DWORD retries = kConnectRetries;
+    ::InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof(retries));
+
+    // INTERNET_FLAG_SECURE is all the secure flag adds: no INTERNET_FLAG_IGNORE_CERT_* flag and no
+    // SECURITY_FLAG_IGNORE_* option is ever set, so a certificate that does not check out fails
+    // the upload rather than sending the report to whoever answers.
+    connection.reset(::InternetConnectW(root.get(), target.host.c_str(), target.port, nullptr, nullptr,
+                                        INTERNET_SERVICE_HTTP, req.secure ? INTERNET_FLAG_SECURE : 0, 0));
+    if (!connection) return;
+    // WinInet connects only when the request is sent; a refused or silent server shows up there.
+    request.reset(::HttpOpenRequestW(connection.get(), L"POST", target.object.c_str(), nullptr, nullptr, nullptr,
+                                     INTERNET_FLAG_EXISTING_CONNECT, 0));
+    if (!request) return;
+
+    // Length -1: each line is zero-terminated. No Content-Length line: the total given when the
+    // request is begun becomes the request's content length.
+    const DWORD zeroTerminated = static_cast<DWORD>(-1);
+    ::HttpAddRequestHeadersW(request.get(), L"Accept:*/*", zeroTerminated, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    ::HttpAddRequestHeadersW(request.get(), L"Accept-Encoding:gzip, deflate", zeroTerminated,
+                             HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    ::HttpAddRequestHeadersW(request.get(), ContentTypeHeader().c_str(), zeroTerminated, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+
+    std::wstring fieldAccount = req.readAccountName ? req.readAccountName() : std::wstring();
+    std::wstring fileAccount = req.readAccountName ? req.readAccountName() : std::wstring();
+    std::vector<std::string> chunks;
+    chunks.push_back(MultipartBodyHead(WideToUtf8(fieldAccount), WideToUtf8(req.description), WideToUtf8(fileAccount)));
+    chunks.push_back(ReadWholeArchive(archive));
+    chunks.push_back(ClosingDelimiter());
+
+    unsigned long long total = 0;
+    for (const std::string& chunk : chunks) total += chunk.size();
+    if (total > 0xFFFFFFFFull) {
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
+        throw UploadFailure{};
+    }
+
+    // The whole length is announced up front, so the body goes out with a Content-Length and
+    // never in chunked transfer coding.
+    INTERNET_BUFFERSW buffers{};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.dwBufferTotal = static_cast<DWORD>(total);
+    Check(::HttpSendRequestExW(request.get(), &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0));
+    for (std::string& chunk : chunks) {
+        // An empty archive is an empty chunk: there is nothing to write for it.
+        if (!chunk.empty()) {
+            DWORD written = 0;
+            Check(::InternetWriteFile(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &written));
+            if (written != chunk.size()) throw UploadFailure{};
+        }
+        std::string().swap(chunk);  // released as soon as it is on its way
+    }
+    Check(::HttpEndRequestW(request.get(), nullptr, HSR_SYNC, 0));
+
+    // Preset to -1 so that a status that cannot be obtained is reported as -1.
+    DWORD status = static_cast<DWORD>(-1);
+    DWORD statusSize = sizeof(status);
+    ::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
+
+    if (status == HTTP_STATUS_OK) {
+        // The answer's content is of no interest; it is read so that the exchange ends cleanly.
+        DWORD available = 0;
+        if (::InternetQueryDataAvailable(request.get(), &available, 0, 0) && available > 0) {
+            std::vector<char> discard(available);
+            DWORD read = 0;
+            ::InternetReadFile(request.get(), discard.data(), available, &read);
+        }
+        return;
+    }
+    request.reset();
+    connection.reset();
+    root.reset();
+    LogError(FormatWide(L"POST出错，错误码:%d", static_cast<int>(status)));
+}
+
+}  // namespace
+
+void UploadReport(const UploadRequest& req) {
+    unique_hinternet root;
+    unique_hinternet connection;
+    unique_hinternet request;
+    unique_hfile archive;
+    // The one ending of every path: everything closed, the archive included so that the receiver
+    // of the message can delete it at once, then the message, exactly once.
+    scope_exit finish([&] {
+        request.reset();
+        connection.reset();
+        root.reset();
+        archive.reset();
+        ::PostMessageW(req.notifyWindow, WM_UPLOAD_FINISHED, 0, 0);
+    });
+
+    root.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!root) return;
+
+    try {
+        SendReport(req, root, connection, request, archive);
+    } catch (...) {
+        // Closed first, the error code read after: the code logged is the one the closes leave.
+        request.reset();
+        connection.reset();
+        root.reset();
+        DWORD code = ::GetLastError();
+        LogError(FormatWide(L"Unknow Exception occur %d", static_cast<int>(code)));
+    }
+}
+
+}  // namespace velk
