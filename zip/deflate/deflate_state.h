@@ -1,0 +1,119 @@
+// The per-entry record of the deflate compressor and the block coder's entry points.
+// compress_entry (match_finder.cpp) owns one DeflateState per entry; block_coder.cpp keeps the block half of it.
+#pragma once
+
+#include <cstdint>
+
+#include "zip/deflate/deflate.h"
+#include "zip/deflate/deflate_constants.h"
+
+namespace velk_deflate {
+
+// One node of a Huffman tree. Each field means one thing while the tree is built and another after.
+struct TreeEntry {
+    uint16_t freq_or_code;   // building: occurrences of the symbol or subtree; built: its bit-reversed code
+    uint16_t parent_or_len;  // building: index of the parent node; built: code length, 0 = no code
+};
+
+// What build_code_tree needs to know about one of the three dynamic trees.
+struct TreeDescriptor {
+    TreeEntry* tree;              // the dynamic tree, written by build_code_tree
+    const TreeEntry* fixed_tree;  // the fixed tree whose cost is tracked alongside, or null
+    const uint8_t* extra_bits;    // extra bits per code, from extra_base on
+    int extra_base;               // first symbol with an entry in extra_bits
+    int symbols;                  // size of the alphabet
+    int max_bits;                 // longest code allowed
+    int max_code;                 // largest symbol with a nonzero frequency; set by build_code_tree
+};
+
+// Parameters of one compression level.
+struct LevelConfig {
+    uint16_t good_len;     // previous match this long: search a quarter as deep
+    uint16_t lazy_limit;   // lazy: take a previous match this long at once; greedy: insert inner strings up to it
+    uint16_t nice_len;     // a match this long ends the search
+    uint16_t chain_limit;  // chain entries examined per search
+};
+
+// Bytes past the window's end that stay zero: room for word-wide loads at the end of a comparison.
+constexpr uint32_t kWindowPad = 16;
+
+// Everything one entry needs. Zero-filled by compress_entry; no field is shared between entries.
+struct DeflateState {
+    // --- boundary, set by compress_entry before anything runs ---
+    void* user;                  // handed back to both callbacks
+    int32_t level;               // 1 to 8; init_matcher clamps a bad level after recording it
+    ReadInputFn read_input;      // input callback; called by init_matcher and refill_window
+    FlushOutputFn flush_output;  // output callback; called by the bit writer and write_stored_block
+
+    // --- trees: frequencies while a block is tallied, codes once emit_block built them ---
+    TreeEntry lit_tree[kHeapSize];               // literal/length tree, entries above 285 are inner nodes
+    TreeEntry dist_tree[2 * kDistCodes + 1];     // distance tree
+    TreeEntry cl_tree[2 * kClCodes + 1];         // code-length tree of the dynamic header
+    TreeEntry fixed_lit_tree[kFixedLitCodes];    // fixed literal/length codes, built once by ct_init
+    TreeEntry fixed_dist_tree[kDistCodes];       // fixed distance codes, built once by ct_init
+    TreeDescriptor lit_desc;                     // set by ct_init; max_code written by build_code_tree
+    TreeDescriptor dist_desc;
+    TreeDescriptor cl_desc;
+
+    // --- tree-building work areas, used only inside build_code_tree / assign_codes ---
+    uint16_t count_by_len[kMaxBits + 1];  // codes of each length; also filled by ct_init for the fixed tree
+    int32_t heap[kHeapSize];              // heap in [1, heap_size], removed nodes stacked down from the end
+    int32_t heap_size;                    // nodes in the heap
+    int32_t sorted_top;                   // lowest used index of the stack of removed nodes
+    uint8_t node_depth[kHeapSize];        // subtree heights: the tie-break of the heap order
+
+    // --- code tables, written once by ct_init ---
+    uint8_t len_symbol[256];   // (length - 3) -> length code index 0..28
+    uint8_t dist_symbol[512];  // distance - 1 -> distance code: direct below 256, else 256 + (d >> 7)
+    int32_t len_base[kLengthCodes];  // (length - 3) of the first length of each length code
+    int32_t dist_base[kDistCodes];   // (distance - 1) of the first distance of each distance code
+
+    // --- tally buffers: the current block's symbols, appended by ct_tally, read by emit_symbols ---
+    uint8_t sym_lit[kSymBufSize];     // literal byte, or match length - 3
+    uint16_t sym_dist[kSymBufSize];   // distance - 1 of each match, in order
+    uint8_t sym_flags[kFlagBufSize];  // one bit per symbol, set for a match; eight symbols to a byte
+    uint32_t sym_count;               // symbols in sym_lit
+    uint32_t dist_count;              // entries in sym_dist
+    uint32_t flag_bytes;              // completed bytes of sym_flags
+    uint8_t flag_acc;                 // flag bits since the last completed byte
+    uint8_t flag_mask;                // bit of the next symbol in flag_acc
+
+    // --- length accounting, kept by build_code_tree / emit_block ---
+    uint32_t dyn_bits;        // exact cost of the block with its own trees, header included (block type excluded)
+    uint32_t fixed_bits;      // exact cost of the block's symbols with the fixed codes
+    uint32_t out_bytes;       // compressed length of the entry so far: whole bytes ...
+    uint32_t out_extra_bits;  // ... plus 0 to 7 bits
+    uint32_t bits_emitted;    // every bit the writer produced, padding and stored bytes included; for the check
+
+    // --- bit writer and output ---
+    uint32_t bit_acc;       // bits not yet written, the next one to leave in bit 0
+    uint32_t bit_fill;      // valid bits in bit_acc; at most 16 between calls of put_bits
+    uint8_t* out_buf;       // the caller's output buffer
+    uint32_t out_capacity;  // its size, at least 2
+    uint32_t out_used;      // bytes waiting in out_buf; flush_output sets it to 0 when the write worked
+    bool write_failed;      // a flush left bytes behind: nothing more is handed over, the entry fails
+
+    // --- match finder ---
+    uint8_t window[kWindowSize + kWindowPad];  // sliding window, input read straight into it
+    uint32_t chain_prev[kHalfWindow];  // previous position with the same hash, by position & 0x7FFF; 0 = none
+    uint32_t hash_head[kHashSize];     // most recent position of each hash value; 0 = none
+    int32_t block_begin;     // window position of the current block's start; negative once it slid out
+    uint32_t hash_key;       // running hash of the string being inserted, 15 bits
+    uint32_t prev_len;       // best match length at the previous position (2 = none); the search's starting bar
+    uint32_t cur_pos;        // window index of the next byte to be coded
+    uint32_t match_pos;      // start of the best match of the last chain search
+    uint32_t input_ended;    // read_input has reported the end; set by init_matcher / refill_window
+    uint32_t lookahead_len;  // valid bytes from cur_pos on
+    uint32_t chain_limit;    // chain entries examined per search, from the level's row
+    uint32_t lazy_limit;     // see LevelConfig
+    uint32_t good_len;       // see LevelConfig
+    int32_t nice_len;        // see LevelConfig; lowered to the lookahead near the end of the input
+    const char* error_message;  // null, or the text of the last failed check
+};
+
+// Block coder (block_coder.cpp), called by the match finder.
+void ct_init(DeflateState* s);
+bool ct_tally(DeflateState* s, uint32_t dist, uint32_t value);
+uint32_t emit_block(DeflateState* s, const uint8_t* data, uint32_t stored_len, int last);
+
+}  // namespace velk_deflate

@@ -1,0 +1,277 @@
+// Match finder of the deflate compressor and its entry point compress_entry: reads the entry into a
+// 64 KiB sliding window, finds repeated strings through hash chains and hands literals and matches to
+// the block coder (block_coder.cpp). Called by the zip container, one call per deflated entry.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "zip/deflate/deflate_state.h"
+
+namespace velk_deflate {
+namespace {
+
+constexpr LevelConfig kLevels[9] = {
+    {0, 0, 0, 0},  // no level 0: init_matcher never reads this row
+    {4, 4, 8, 4},       {4, 5, 16, 8},      {4, 6, 32, 32},      {4, 4, 16, 16},
+    {8, 16, 32, 32},    {8, 16, 128, 128},  {8, 32, 128, 256},   {32, 128, 258, 1024},
+};
+
+constexpr uint32_t kReadEnded = 0xFFFFFFFFu;
+
+inline uint32_t update_hash(uint32_t key, uint8_t byte) { return ((key << kHashShift) ^ byte) & kHashMask; }
+
+// Inserts the string at p into its hash chain; returns the previous position with the same hash (0 = none).
+inline uint32_t insert_string(DeflateState* s, uint32_t p) {
+    s->hash_key = update_hash(s->hash_key, s->window[p + kMinMatch - 1]);
+    uint32_t candidate = s->hash_head[s->hash_key];
+    s->chain_prev[p & kChainMask] = candidate;
+    s->hash_head[s->hash_key] = p;
+    return candidate;
+}
+
+// Slides the window down by one half when the current position has reached the upper limit, and pulls
+// in input until the lookahead is full or the input has ended.
+void refill_window(DeflateState* s) {
+    do {
+        uint32_t free_bytes = kWindowSize - s->lookahead_len - s->cur_pos;
+        if (s->cur_pos >= kSlideAt) {
+            std::memcpy(s->window, s->window + kHalfWindow, kHalfWindow);
+            s->match_pos -= kHalfWindow;  // may wrap when it is stale; a stale value is never used
+            s->cur_pos -= kHalfWindow;
+            s->block_begin -= static_cast<int32_t>(kHalfWindow);
+            for (uint32_t n = 0; n < kHashSize; ++n) {
+                uint32_t v = s->hash_head[n];
+                s->hash_head[n] = v >= kHalfWindow ? v - kHalfWindow : 0;
+            }
+            for (uint32_t n = 0; n < kHalfWindow; ++n) {
+                uint32_t v = s->chain_prev[n];
+                s->chain_prev[n] = v >= kHalfWindow ? v - kHalfWindow : 0;
+            }
+            free_bytes += kHalfWindow;
+        }
+        if (s->input_ended) return;
+        if (free_bytes < 2) {
+            s->error_message = msg::kMoreLess2;
+            return;  // the coder goes on with what it has; the next call slides first
+        }
+        uint32_t n = s->read_input(s->user, s->window + s->cur_pos + s->lookahead_len, free_bytes);
+        if (n == 0 || n == kReadEnded) {
+            s->input_ended = 1;
+        } else if (n > free_bytes) {
+            // The callback claims more than it was given room for: trust none of it beyond the room.
+            s->error_message = msg::kBadRead;
+            s->lookahead_len += free_bytes;
+            s->input_ended = 1;
+        } else {
+            s->lookahead_len += n;
+        }
+    } while (s->lookahead_len < kMinLookahead && !s->input_ended);
+}
+
+void init_matcher(DeflateState* s, int level, uint16_t* flags) {
+    if (level < 1 || level > 8) {
+        s->error_message = msg::kBadLevel;
+        // The entry fails; it is still compressed with the nearest real level so that no row is read
+        // outside the table and the output stays a valid stream.
+        level = level < 1 ? 1 : 8;
+    }
+    s->level = level;
+    for (uint32_t n = 0; n < kHashSize; ++n) s->hash_head[n] = 0;
+    const LevelConfig& row = kLevels[level];
+    s->good_len = row.good_len;
+    s->lazy_limit = row.lazy_limit;
+    s->nice_len = row.nice_len;
+    s->chain_limit = row.chain_limit;
+    if (flags != nullptr) {
+        if (level <= 2) *flags |= kFlagFast;
+        if (level >= 8) *flags |= kFlagMaximum;
+    }
+    s->block_begin = 0;
+    s->cur_pos = 0;
+
+    uint32_t n = s->read_input(s->user, s->window, kWindowSize);
+    if (n == 0 || n == kReadEnded) {
+        s->input_ended = 1;
+        s->lookahead_len = 0;
+        return;
+    }
+    if (n > kWindowSize) {
+        s->error_message = msg::kBadRead;
+        n = kWindowSize;
+        s->input_ended = 1;
+    }
+    s->lookahead_len = n;
+    if (s->lookahead_len < kMinLookahead) refill_window(s);
+    s->hash_key = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
+}
+
+// Longest match for the string at cur_pos along the chain that starts at candidate. Returns at least
+// prev_len; match_pos is updated only when a longer match was found (ties keep the nearer one).
+uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
+    uint32_t best = s->prev_len;
+    const uint32_t limit = s->cur_pos > kMaxDist ? s->cur_pos - kMaxDist : 0;
+    uint32_t chains = s->chain_limit;
+    if (s->prev_len >= s->good_len) chains >>= 2;
+
+    if (s->cur_pos > kWindowSize - kMinLookahead) {
+        s->error_message = msg::kLookahead;
+        return best;  // a comparison from here could run past the window
+    }
+    if (s->cur_pos + kMaxMatch > kWindowSize - 1) {
+        s->error_message = msg::kWildScan;
+        return best;
+    }
+    const uint8_t* scan = s->window + s->cur_pos;
+    do {
+        if (candidate >= s->cur_pos) {
+            s->error_message = msg::kNoFuture;
+            break;
+        }
+        const uint8_t* match = s->window + candidate;
+        if (match[best] != scan[best] || match[best - 1] != scan[best - 1] || match[0] != scan[0] ||
+            match[1] != scan[1]) {
+            continue;
+        }
+        // Bytes 0 to 2 share the hash and bytes 0 and 1 were compared: byte 2 is equal too.
+        uint32_t len = 3;
+        while (len < kMaxMatch && scan[len] == match[len]) ++len;
+        if (len > best) {
+            s->match_pos = candidate;
+            best = len;
+            if (len >= static_cast<uint32_t>(s->nice_len)) break;
+        }
+    } while ((candidate = s->chain_prev[candidate & kChainMask]) > limit && --chains != 0);
+    return best;
+}
+
+// Ends the current block at cur_pos. Its bytes can be stored only while they are all in the window.
+uint32_t end_block(DeflateState* s, int last) {
+    const uint8_t* data = s->block_begin >= 0 ? s->window + s->block_begin : nullptr;
+    uint32_t size =
+        emit_block(s, data, static_cast<uint32_t>(static_cast<int32_t>(s->cur_pos) - s->block_begin), last);
+    s->block_begin = static_cast<int32_t>(s->cur_pos);
+    return size;
+}
+
+inline void lower_nice_len(DeflateState* s) {
+    if (static_cast<uint32_t>(s->nice_len) > s->lookahead_len) s->nice_len = static_cast<int32_t>(s->lookahead_len);
+}
+
+// Levels 4 to 8: a match found at one position is held back until the next position has been searched.
+uint32_t deflate_lazy(DeflateState* s) {
+    uint32_t candidate = 0;
+    bool literal_pending = false;
+    uint32_t match_len = kMinMatch - 1;
+
+    while (s->lookahead_len != 0) {
+        candidate = s->lookahead_len >= kMinMatch ? insert_string(s, s->cur_pos) : 0;
+
+        s->prev_len = match_len;
+        const uint32_t prev_match = s->match_pos;
+        match_len = kMinMatch - 1;
+
+        if (candidate != 0 && s->prev_len < s->lazy_limit && s->cur_pos - candidate <= kMaxDist) {
+            lower_nice_len(s);
+            match_len = find_longest_match(s, candidate);
+            if (match_len > s->lookahead_len) match_len = s->lookahead_len;
+            if (match_len == kMinMatch && s->cur_pos - s->match_pos > kTooFar) match_len = kMinMatch - 1;
+        }
+
+        if (s->prev_len >= kMinMatch && match_len <= s->prev_len) {
+            // The previous position's match wins; cur_pos is one past its start.
+            const uint32_t last_insert = s->cur_pos + s->lookahead_len - kMinMatch;
+            const bool full = ct_tally(s, s->cur_pos - 1 - prev_match, s->prev_len - kMinMatch);
+            s->lookahead_len -= s->prev_len - 1;
+            for (uint32_t step = s->prev_len - 1; step != 0; --step) {
+                ++s->cur_pos;
+                if (step != 1 && s->cur_pos <= last_insert) insert_string(s, s->cur_pos);
+            }
+            literal_pending = false;
+            match_len = kMinMatch - 1;
+            if (full) end_block(s, 0);
+        } else if (literal_pending) {
+            if (ct_tally(s, 0, s->window[s->cur_pos - 1])) end_block(s, 0);
+            ++s->cur_pos;
+            --s->lookahead_len;
+        } else {
+            literal_pending = true;
+            ++s->cur_pos;
+            --s->lookahead_len;
+        }
+
+        if (s->lookahead_len < kMinLookahead) refill_window(s);
+    }
+    if (literal_pending) ct_tally(s, 0, s->window[s->cur_pos - 1]);
+    return end_block(s, 1);
+}
+
+// Levels 1 to 3: every match is taken as soon as it is found.
+uint32_t deflate_greedy(DeflateState* s) {
+    s->prev_len = kMinMatch - 1;
+    uint32_t candidate = 0;
+    uint32_t match_len = 0;
+
+    while (s->lookahead_len != 0) {
+        candidate = s->lookahead_len >= kMinMatch ? insert_string(s, s->cur_pos) : 0;
+
+        if (candidate != 0 && s->cur_pos - candidate <= kMaxDist) {
+            lower_nice_len(s);
+            match_len = find_longest_match(s, candidate);
+            if (match_len > s->lookahead_len) match_len = s->lookahead_len;
+        }
+
+        bool full;
+        if (match_len >= kMinMatch) {
+            full = ct_tally(s, s->cur_pos - s->match_pos, match_len - kMinMatch);
+            s->lookahead_len -= match_len;
+            if (match_len <= s->lazy_limit && s->lookahead_len >= kMinMatch) {
+                for (uint32_t step = match_len - 1; step != 0; --step) insert_string(s, ++s->cur_pos);
+                ++s->cur_pos;
+            } else {
+                // Long matches skip the insertion of their inner strings; the hash restarts behind them.
+                s->cur_pos += match_len;
+                s->hash_key =
+                    ((static_cast<uint32_t>(s->window[s->cur_pos]) << kHashShift) ^ s->window[s->cur_pos + 1]) &
+                    kHashMask;
+            }
+            match_len = 0;
+        } else {
+            full = ct_tally(s, 0, s->window[s->cur_pos]);
+            --s->lookahead_len;
+            ++s->cur_pos;
+        }
+        if (full) end_block(s, 0);
+
+        if (s->lookahead_len < kMinLookahead) refill_window(s);
+    }
+    return end_block(s, 1);
+}
+
+uint32_t deflate_entry(DeflateState* s) { return s->level <= 3 ? deflate_greedy(s) : deflate_lazy(s); }
+
+}  // namespace
+}  // namespace velk_deflate
+
+CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
+                              uint32_t out_capacity, int level, uint16_t* flags) {
+    using namespace velk_deflate;
+    if (read_input == nullptr || flush_output == nullptr || out_buf == nullptr || out_capacity < 2) {
+        return {0, msg::kBadArguments};
+    }
+    // About 428 KiB: far too much for the caller's stack, so each entry gets its own zero-filled block.
+    std::unique_ptr<DeflateState> state(new (std::nothrow) DeflateState());
+    if (!state) return {0, msg::kNoMemory};
+    DeflateState* s = state.get();
+    s->user = user;
+    s->level = level;
+    s->read_input = read_input;
+    s->flush_output = flush_output;
+    s->out_buf = out_buf;
+    s->out_capacity = out_capacity;
+    s->out_used = 0;
+
+    ct_init(s);
+    init_matcher(s, level, flags);
+    uint32_t size = deflate_entry(s);
+    return {size, s->error_message};
+}
