@@ -75,6 +75,7 @@ struct MemoryIo {
 uint32_t ReadMemory(void* user, uint8_t* destination, uint32_t max_bytes) {
     auto* io = static_cast<MemoryIo*>(user);
     size_t n = std::min<size_t>(max_bytes, io->input.size - io->read_pos);
+    if (n == 0) return 0;  // an empty input may have no data pointer at all
     std::memcpy(destination, io->input.data + io->read_pos, n);
     io->read_pos += n;
     return uint32_t(n);
