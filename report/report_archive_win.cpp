@@ -30,13 +30,6 @@ void CReportData::BuildReportArchive() {
     m_archivePath = directory + SafeArchiveBaseName(account.empty() ? MakeDateString() : account) + L".zip";
     if (m_reportFiles.empty()) return;
 
-#ifdef VELK_REPORT_NO_ZIP
-    for (const std::wstring& path : m_reportFiles) {
-        if (_waccess(path.c_str(), 0) != 0) continue;
-        LogError(L"ERROR - failed to create " + m_archivePath);
-        return;
-    }
-#else
     ZipHandle* zip = nullptr;
     for (const std::wstring& path : m_reportFiles) {
         if (_waccess(path.c_str(), 0) != 0) continue;
@@ -52,7 +45,6 @@ void CReportData::BuildReportArchive() {
             LogError(L"ERROR - failed to add '" + path + L"' to zip");
     }
     if (zip != nullptr) ZipClose(zip);
-#endif
 }
 
 }  // namespace velk
