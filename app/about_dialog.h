@@ -1,0 +1,9 @@
+// The About box, dialog resource 100: opened from the error report dialog's system menu.
+#pragma once
+
+#include "app/framework/dialog.h"
+
+class CAboutDlg : public velk::ui::CModalDialog {
+public:
+    CAboutDlg();
+};

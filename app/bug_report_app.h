@@ -1,0 +1,14 @@
+// The reporter's application object: its start-up prepares the process and runs the error report
+// dialog; the process ends when the dialog has closed.
+#pragma once
+
+#include "app/framework/application.h"
+
+class CVELKBugReportApp : public velk::ui::CApplication {
+public:
+    CVELKBugReportApp();
+    // Runs the whole report and returns false, so that no application loop runs afterwards.
+    bool InitInstance() override;
+};
+
+extern CVELKBugReportApp theApp;

@@ -1,0 +1,51 @@
+// The error report dialog, dialog resource 102: the one window the user sees. Its initialisation
+// collects the crash material (through CReportData); confirming hands over to the report workflow.
+#pragma once
+
+#include <windows.h>
+
+#include "app/framework/dialog.h"
+#include "report/report_data.h"
+
+// Posted by the upload worker, exactly once per upload, when it has finished.
+constexpr UINT WM_UPLOAD_FINISHED = WM_USER + 1;
+
+class CVELKBugReportDlg : public velk::ui::CModalDialog, public velk::CReportData {
+public:
+    CVELKBugReportDlg();
+    ~CVELKBugReportDlg() override;
+
+protected:
+    bool ExchangeData(bool saving) override;
+    bool PreFilterMessage(MSG& message) override { return FilterKeyDown(message); }
+    bool OnInitDialog() override { return InitReportDialog(); }
+    velk::ui::EventTable GetEventTable() const override;
+
+    bool FilterKeyDown(MSG& message);
+    bool InitReportDialog();
+
+    // Event handlers, in the order of the event table.
+    void OnAboutCommand(UINT id, LPARAM position);
+    void OnPaintIcon();
+    HICON OnQueryDragIcon();
+    void OnDescriptionFocus();
+    void OnDescriptionBlur();
+    HBRUSH OnDescriptionColor(HDC dc, HWND control, UINT kind);
+    void OnConfirm();
+    void OnDescriptionChange();
+    LRESULT OnUploadFinished(WPARAM wParam, LPARAM lParam);
+    void OnCloseRequest();
+
+    // The upload worker's procedure; its parameter is the dialog.
+    static unsigned __stdcall UploadThreadProc(void* dialog);
+
+    HICON m_icon = nullptr;                  // resource 128; shared resource icons are never destroyed
+    velk::ui::CEditBox m_descriptionEdit;    // control 1000
+    velk::ui::CScreenFont m_descriptionFont;
+    velk::ui::CButtonBox m_restartCheck;     // control 1001
+    HANDLE m_uploadThread = nullptr;         // the upload worker, null until started; closed, never joined
+    unsigned m_uploadThreadId = 0;
+
+private:
+    bool m_cuttingDescription = false;       // our own cut must not count as the user's change
+};
