@@ -116,8 +116,10 @@ void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hintern
                                         INTERNET_SERVICE_HTTP, req.secure ? INTERNET_FLAG_SECURE : 0, 0));
     if (!connection) return;
     // WinInet connects only when the request is sent; a refused or silent server shows up there.
+    // The secure flag is repeated on the request: a connection handle's flag alone leaves the
+    // request in plain HTTP (seen under Wine), and the report must then not go out in the clear.
     request.reset(::HttpOpenRequestW(connection.get(), L"POST", target.object.c_str(), nullptr, nullptr, nullptr,
-                                     INTERNET_FLAG_EXISTING_CONNECT, 0));
+                                     INTERNET_FLAG_EXISTING_CONNECT | (req.secure ? INTERNET_FLAG_SECURE : 0), 0));
     if (!request) return;
 
     // Length -1: each line is zero-terminated. No Content-Length line: the total given when the
@@ -159,10 +161,15 @@ void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hintern
     }
     Check(::HttpEndRequestW(request.get(), nullptr, HSR_SYNC, 0));
 
-    // Preset to -1 so that a status that cannot be obtained is reported as -1.
+    // Preset to -1 so that a status that cannot be obtained is reported as -1. Wine ends a request
+    // whose connection was closed without an answer as if it had succeeded and then reports the
+    // status 0; no server sent that, so it counts as no status at all.
     DWORD status = static_cast<DWORD>(-1);
     DWORD statusSize = sizeof(status);
-    ::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
+    if (!::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize,
+                          nullptr) ||
+        status < 100 || status > 999)
+        status = static_cast<DWORD>(-1);
 
     if (status == HTTP_STATUS_OK) {
         // The answer's content is of no interest; it is read so that the exchange ends cleanly.

@@ -197,11 +197,14 @@ class Handler(socketserver.BaseRequestHandler):
         with open(os.path.join(folder, "request.json"), "w", encoding="utf-8") as f:
             json.dump(record, f, ensure_ascii=False, indent=1)
 
-        account = fields.get("Account", {}).get("value", b"").decode("utf-8", "replace")
+        def short(text):
+            return text if len(text) <= 40 else text[:40] + "... (%d characters)" % len(text)
+
+        account = short(fields.get("Account", {}).get("value", b"").decode("utf-8", "replace"))
         crash = fields.get("crashFile", {})
         print("upload %s: %s %s, %d body bytes, account %r, file %r (%d bytes)%s" % (
             os.path.basename(folder), record["method"], record["target"], len(body), account,
-            (crash.get("filename") or b"").decode("utf-8", "replace"), len(crash.get("value", b"")),
+            short((crash.get("filename") or b"").decode("utf-8", "replace")), len(crash.get("value", b"")),
             ", dropped" if opts.drop else ", answered %d" % opts.status), flush=True)
 
         if opts.delay > 0:
