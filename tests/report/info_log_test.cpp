@@ -93,6 +93,16 @@ TEST(WriteInfoLog, ChineseAccountIsWrittenInTheAnsiCodePage) {
     ExpectInfoLog(dir.path(), "\xD5\xC5\xC8\xFD", "");
 }
 
+TEST(WriteInfoLog, CodePage1252KeepsTheGbkLabels) {
+    // Run again under a Western code page (see CMakeLists.txt): the labels are fixed bytes, the
+    // values follow the system's code page, so é is the single byte E9 there.
+    if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252, this run has " << GetACP();
+    TempDir dir(L"info");
+    ASSERT_TRUE(velk_test::InstallStandIn(L"10_0_0_1", dir.path()));
+    ASSERT_TRUE(WriteFileBytes(dir / L"UserInfo.json", "{\"userinfolist\":[{\"account\":\"caf\xC3\xA9\"}]}"));
+    ExpectInfoLog(dir.path(), "caf\xE9", "10.0.0.1");
+}
+
 TEST(WriteInfoLog, InstallDirectoryOutsideTheAnsiCodePage) {
     TempDir dir(L"\x0E17\x0E14\x0E2A\x0E2D\x0E1A");
     ASSERT_TRUE(velk_test::InstallStandIn(L"3_1_0_25", dir.path()));
