@@ -1144,6 +1144,16 @@ private:
             "<phrase>：<phrase>",
             "Timer tick, idle <0-600> s",
             "报表生成中: C:\\Users\\zhangwei\\Documents\\报表\\<phrase>.xlsx",
+            "GET https://<host>/api/v2/customers?page=<1-200>&size=50&region=<1-34>&owner=<1000-9999> -> 200 "
+            "(<3-900> ms, <200-90000> bytes)",
+            "SQL: UPDATE customer SET last_contact='2024-05-<13-19> <10-23>:<10-59>:<10-59>', owner_id=<1000-9999> "
+            "WHERE id=<10000-99999>",
+            "客户 <company> (<10000-99999>) 的联系人 <name> 电话 1<30-89><1000-9999><1000-9999> 已更新",
+            "附件上传完成: <phrase>_<10000-99999>.pdf 大小 <1000-9000000> 字节 md5=<token>",
+            "线程池: 活动 <1-16>, 排队 <0-200>, 已完成 <1000-999999>",
+            "界面刷新 <1-400> ms, 可见行 <10-60>, 选中 <0-5>",
+            "[<guid>] 开始处理请求 /api/v2/orders/<100000-999999>/items",
+            "响应缓慢 <1000-30000> ms: POST /api/v2/sync/batch?since=<1700000000-1716000000>",
         };
         static const char* const failures[] = {
             "连接服务器失败，正在重试 (<1-5>/5) host=<host> err=10060",
@@ -1153,6 +1163,8 @@ private:
             "配置文件读取失败: C:\\ProgramData\\Tovrek\\crm.ini (错误码 <2-5>)",
             "异常: 0xC0000005 访问冲突，地址 0x<hex8>",
             "用户名或密码错误，账号 <name> 剩余尝试次数 <0-4>",
+            "处理请求 <guid> 时发生异常: 对象引用为空 (customerdoc.cpp 第 <100-2400> 行)",
+            "写入文件失败: C:\\Users\\zhangwei\\AppData\\Local\\Temp\\Vizoziv\\<phrase>_<1000-9999>.tmp (错误码 <5-112>)",
         };
         return Expand(level >= 3 ? m_rng.Pick(failures) : m_rng.Pick(everyday));
     }
