@@ -127,9 +127,7 @@ uint32_t ZipWriter::FileTimeToLocalDosTimestamp(const FILETIME& fileTime) {
     return DosTimestamp(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond);
 }
 
-bool ZipWriter::ReadSourceInfo(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file, &info)) return false;
+bool ZipWriter::ReadSourceInfo(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
     DWORD sizeHigh = 0;
     const DWORD sizeLow = ::GetFileSize(file, &sizeHigh);
     if (sizeLow == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
@@ -174,8 +172,12 @@ ZipResult ZipWriter::OpenSource(const wchar_t* path) {
     // Others may read the source while we do, not write it: a file being written is "locked".
     velk::unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return ZipResult::OpenFailed;
+    // The metadata comes first: under Wine, GetFileType sets the access time to now. A pipe or
+    // device may have no such information; only a disk file needs it.
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool haveInfo = ::GetFileInformationByHandle(file.get(), &info) != FALSE;
     if (::GetFileType(file.get()) == FILE_TYPE_DISK) {
-        if (!ReadSourceInfo(file.get())) return ZipResult::OpenFailed;
+        if (!haveInfo || !ReadSourceInfo(file.get(), info)) return ZipResult::OpenFailed;
         m_seekable = true;
     } else {
         // A pipe or device has no size, attributes or times of its own: now stands in for them.

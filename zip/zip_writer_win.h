@@ -50,8 +50,9 @@ public:
     ZipResult WriteCentralDirectory();
 
     static bool IsStoredSuffix(const char* name) { return velk_zip::IsStoredSuffix(name); }
-    // Attributes, size, the three times and the DOS timestamp of an open disk file; rewinds it.
-    bool ReadSourceInfo(HANDLE file);
+    // Attributes, size, the three times and the DOS timestamp of an open disk file, from its
+    // GetFileInformationByHandle record and its size; rewinds it. False when it cannot be recorded.
+    bool ReadSourceInfo(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info);
     // Seconds since 1970 UTC, clamped to 1970-01-01 .. 2037-12-31 (time of day kept).
     static int64_t FileTimeToUnixSeconds(const FILETIME& fileTime);
     // DOS date and time of a UTC file time, in the machine's local time.
