@@ -24,8 +24,8 @@ inline uint32_t update_hash(uint32_t key, uint8_t byte) { return ((key << kHashS
 inline uint32_t insert_string(DeflateState* s, uint32_t p) {
     s->hash_key = update_hash(s->hash_key, s->window[p + kMinMatch - 1]);
     uint32_t candidate = s->hash_head[s->hash_key];
-    s->chain_prev[p & kChainMask] = candidate;
-    s->hash_head[s->hash_key] = p;
+    s->chain_prev[p & kChainMask] = static_cast<uint16_t>(candidate);
+    s->hash_head[s->hash_key] = static_cast<uint16_t>(p);
     return candidate;
 }
 
@@ -41,11 +41,11 @@ void refill_window(DeflateState* s) {
             s->block_begin -= static_cast<int32_t>(kHalfWindow);
             for (uint32_t n = 0; n < kHashSize; ++n) {
                 uint32_t v = s->hash_head[n];
-                s->hash_head[n] = v >= kHalfWindow ? v - kHalfWindow : 0;
+                s->hash_head[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
             }
             for (uint32_t n = 0; n < kHalfWindow; ++n) {
                 uint32_t v = s->chain_prev[n];
-                s->chain_prev[n] = v >= kHalfWindow ? v - kHalfWindow : 0;
+                s->chain_prev[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
             }
             free_bytes += kHalfWindow;
         }
@@ -163,7 +163,7 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
         return best;
     }
     const uint8_t* const window = s->window;
-    const uint32_t* const chain_prev = s->chain_prev;
+    const uint16_t* const chain_prev = s->chain_prev;
     const uint8_t* const scan = window + cur;
     const uint32_t nice = static_cast<uint32_t>(s->nice_len);
     // A candidate that beats best agrees on every byte up to best: its first two bytes and the two ending
