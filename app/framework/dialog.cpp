@@ -40,6 +40,10 @@ INT_PTR CModalDialog::DoModal() {
     // handled, so the initialisation hook always runs on a hidden window.
     HWND hwnd = ::CreateDialogParamW(ResourceModule(), MAKEINTRESOURCEW(m_templateId), owner, &CModalDialog::DialogProc,
                                      reinterpret_cast<LPARAM>(this));
+    if (hwnd && !m_ending && !::IsWindowVisible(hwnd)) {
+        // A template without WS_VISIBLE (the About box) is shown here, once its initialisation is done.
+        ::ShowWindow(hwnd, SW_SHOWNORMAL);
+    }
     if (hwnd) {
         while (!m_ending && m_hwnd) {
             MSG message;
