@@ -16,8 +16,13 @@ struct ZipHandle;
 // Creates (or truncates) the archive file; null when it cannot be created.
 ZipHandle* ZipCreate(const wchar_t* path);
 
-// Adds the file at sourcePath under entryName (converted to the ANSI code page, '\' stored as '/').
+// Adds the file at sourcePath under entryName, converted to the ANSI code page (at most 259 bytes
+// there, else BadArgument) with '\' stored as '/'. Deflated, unless the name's suffix marks data that
+// is compressed already. OpenFailed (nothing written) for a source that is missing, locked against
+// reading or 4 GiB and larger; WriteFailed when the archive cannot take the entry, whose bytes are
+// then cut off again. The archive stays usable after any failure.
 ZipResult ZipAddFile(ZipHandle* handle, const wchar_t* entryName, const wchar_t* sourcePath);
 
-// Writes the central directory and end record, closes the file and frees the handle.
+// Writes the central directory and end record, closes the file and frees the handle, also when
+// the directory could not be written (WriteFailed).
 ZipResult ZipClose(ZipHandle* handle);

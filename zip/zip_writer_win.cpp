@@ -14,6 +14,29 @@ namespace {
 // 936 on our users' systems), so that its trail byte is not taken for a backslash.
 bool IsAnsiLeadByte(uint8_t byte) { return ::IsDBCSLeadByteEx(CP_ACP, byte) != FALSE; }
 
+// SetFilePointerEx rather than SetFilePointer with a LONG: offsets from 2 GiB on would be negative
+// there, and archives and sources may reach 4 GiB.
+bool SeekTo(HANDLE file, uint32_t position) {
+    LARGE_INTEGER at;
+    at.QuadPart = position;
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Executables get the owner-execute bit: a DOS header whose new-header position points at
+// "PE\0\0" inside the file. Leaves the file pointer anywhere.
+bool IsPeImage(HANDLE file, uint32_t size) {
+    uint8_t head[kDosHeaderBytes] = {};
+    DWORD got = 0;
+    uint32_t peOffset = 0;
+    if (!::ReadFile(file, head, sizeof head, &got, nullptr) || !FindPeHeaderOffset(head, got, size, &peOffset) ||
+        !SeekTo(file, peOffset))
+        return false;
+    uint8_t signature[4] = {};
+    if (!::ReadFile(file, signature, sizeof signature, &got, nullptr) || got != sizeof signature) return false;
+    return (signature[0] | signature[1] << 8 | signature[2] << 16 | static_cast<uint32_t>(signature[3]) << 24) ==
+           kPeSignature;
+}
+
 // The largest calendar time the clamping below can give, for file times Windows cannot split.
 constexpr WORD kLastYear = 30827;
 
@@ -46,11 +69,7 @@ uint32_t ZipWriter::WriteOut(const void* bytes, uint32_t count) {
 }
 
 bool ZipWriter::SeekOut(uint32_t position) {
-    // SetFilePointerEx rather than SetFilePointer with a LONG: offsets from 2 GiB on would be
-    // negative there, and archives may grow up to 4 GiB.
-    LARGE_INTEGER to;
-    to.QuadPart = position;
-    return m_output && ::SetFilePointerEx(m_output.get(), to, nullptr, FILE_BEGIN) != FALSE;
+    return m_output && SeekTo(m_output.get(), position);
 }
 
 bool ZipWriter::WriteBytewise(const uint8_t* bytes, uint32_t count) {
@@ -134,21 +153,9 @@ bool ZipWriter::ReadSourceInfo(HANDLE file, const BY_HANDLE_FILE_INFORMATION& in
     // Sizes and offsets have 32 bits without Zip64: a source of 4 GiB or more cannot be recorded.
     if (sizeHigh != 0) return false;
 
-    // Executables get the owner-execute bit: a DOS header whose new-header position points at
-    // "PE\0\0" inside the file.
-    bool executable = false;
-    uint8_t head[kDosHeaderBytes] = {};
-    DWORD got = 0;
-    uint32_t peOffset = 0;
-    if (::ReadFile(file, head, sizeof head, &got, nullptr) && FindPeHeaderOffset(head, got, sizeLow, &peOffset) &&
-        ::SetFilePointer(file, static_cast<LONG>(peOffset), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER) {
-        uint8_t signature[4] = {};
-        executable = ::ReadFile(file, signature, sizeof signature, &got, nullptr) && got == sizeof signature &&
-                     (signature[0] | signature[1] << 8 | signature[2] << 16 |
-                      static_cast<uint32_t>(signature[3]) << 24) == kPeSignature;
-    }
+    const bool executable = IsPeImage(file, sizeLow);
     // The data is read from the start, whatever the check above did to the file pointer.
-    if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+    if (!SeekTo(file, 0)) return false;
 
     m_externalAttributes = ExternalAttributes(info.dwFileAttributes, executable);
     m_declaredSize = static_cast<int32_t>(sizeLow);  // 2 GiB and up reads as unknown (negative)

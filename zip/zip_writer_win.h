@@ -58,9 +58,6 @@ public:
     // DOS date and time of a UTC file time, in the machine's local time.
     static uint32_t FileTimeToLocalDosTimestamp(const FILETIME& fileTime);
 
-    // Bytes accounted for so far: the offset of the next record.
-    uint32_t Written() const { return m_written; }
-
 private:
     bool WriteAll(const void* bytes, uint32_t count) { return count == 0 || WriteOut(bytes, count) == count; }
     bool WriteBytewise(const uint8_t* bytes, uint32_t count);
