@@ -37,6 +37,11 @@ struct LevelConfig {
 // Bytes past the window's end that stay zero: room for word-wide loads at the end of a comparison.
 constexpr uint32_t kWindowPad = 16;
 
+// Key size of the 8-byte chains of the lazy levels' search shortcut.
+constexpr uint32_t kLongHashBits = 15;
+constexpr uint32_t kLongHashSize = 1u << kLongHashBits;
+constexpr uint32_t kLongKeyBytes = 8;
+
 // Everything one entry needs. Zero-filled by compress_entry; no field is shared between entries.
 struct DeflateState {
     // --- boundary, set by compress_entry before anything runs ---
@@ -111,6 +116,18 @@ struct DeflateState {
     uint32_t good_len;       // see LevelConfig
     int32_t nice_len;        // see LevelConfig; lowered to the lookahead near the end of the input
     const char* error_message;  // null, or the text of the last failed check
+
+    // --- search shortcut of the lazy levels; changes no match, only how fast the chain is walked ---
+    // Once the best match has 7 bytes or more, only candidates that agree on the first 8 bytes can beat it.
+    // Those are found through a second chain keyed by the first 8 bytes; how many entries of the 3-byte
+    // chain lie between two of them follows from the entries' ranks, so the chain_limit count comes out
+    // as if every entry had been visited.
+    bool use_long_chains;               // set by init_matcher for levels 4 to 8
+    uint16_t hash_count[kHashSize];     // insertions into each hash chain so far (16 bits, wrapping)
+    uint16_t chain_rank[kHalfWindow];   // hash_count of the position's chain when it was inserted, by p & 0x7FFF
+    uint16_t long_prev[kHalfWindow];    // previous position with the same 8-byte key, by p & 0x7FFF; 0 = none
+    uint16_t long_head[kLongHashSize];  // most recent position of each 8-byte key; 0 = none
+    uint32_t long_next;  // first position not yet in the 8-byte chains; they are filled just before a search
 };
 
 // Block coder (block_coder.cpp), called by the match finder.

@@ -22,11 +22,35 @@ inline uint32_t update_hash(uint32_t key, uint8_t byte) { return ((key << kHashS
 
 // Inserts the string at p into its hash chain; returns the previous position with the same hash (0 = none).
 inline uint32_t insert_string(DeflateState* s, uint32_t p) {
-    s->hash_key = update_hash(s->hash_key, s->window[p + kMinMatch - 1]);
-    uint32_t candidate = s->hash_head[s->hash_key];
+    const uint32_t key = s->hash_key = update_hash(s->hash_key, s->window[p + kMinMatch - 1]);
+    uint32_t candidate = s->hash_head[key];
     s->chain_prev[p & kChainMask] = static_cast<uint16_t>(candidate);
-    s->hash_head[s->hash_key] = static_cast<uint16_t>(p);
+    s->hash_head[key] = static_cast<uint16_t>(p);
+    // Consecutive along the chain: the distance in entries between two positions is their rank difference.
+    s->chain_rank[p & kChainMask] = ++s->hash_count[key];
     return candidate;
+}
+
+inline uint64_t load64_at(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint32_t long_key(uint64_t first8) {
+    return static_cast<uint32_t>((first8 * 0x9E3779B97F4A7C15ull) >> (64 - kLongHashBits));
+}
+
+// Puts every position below `end` that is not yet in the 8-byte chains into them. Called before a
+// search, when the 8 bytes of each such position are final: they lie below cur_pos + 7, inside the
+// lookahead, or the input has ended and nothing will overwrite them.
+void fill_long_chains(DeflateState* s, uint32_t end) {
+    for (uint32_t q = s->long_next; q < end; ++q) {
+        const uint32_t key = long_key(load64_at(s->window + q));
+        s->long_prev[q & kChainMask] = s->long_head[key];
+        s->long_head[key] = static_cast<uint16_t>(q);
+    }
+    if (s->long_next < end) s->long_next = end;
 }
 
 // Slides the window down by one half when the current position has reached the upper limit, and pulls
@@ -46,6 +70,17 @@ void refill_window(DeflateState* s) {
             for (uint32_t n = 0; n < kHalfWindow; ++n) {
                 uint32_t v = s->chain_prev[n];
                 s->chain_prev[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+            }
+            if (s->use_long_chains) {
+                for (uint32_t n = 0; n < kLongHashSize; ++n) {
+                    uint32_t v = s->long_head[n];
+                    s->long_head[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+                }
+                for (uint32_t n = 0; n < kHalfWindow; ++n) {
+                    uint32_t v = s->long_prev[n];
+                    s->long_prev[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+                }
+                s->long_next = s->long_next >= kHalfWindow ? s->long_next - kHalfWindow : 0;
             }
             free_bytes += kHalfWindow;
         }
@@ -76,6 +111,7 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
         level = level < 1 ? 1 : 8;
     }
     s->level = level;
+    s->use_long_chains = level >= 4;
     for (uint32_t n = 0; n < kHashSize; ++n) s->hash_head[n] = 0;
     const LevelConfig& row = kLevels[level];
     s->good_len = row.good_len;
@@ -127,11 +163,12 @@ inline uint32_t lowest_set_byte(uint64_t x) {
 #endif
 }
 
-// Length of the common run of scan and match, both known to agree on bytes 0 to 2: the offset of the
-// first difference from offset 3 on, or 258. Compared eight bytes at a time (little-endian, so the lowest
-// differing byte is the first); the last round reads up to offset 258, which stays inside the window.
-inline uint32_t match_length(const uint8_t* scan, const uint8_t* match) {
-    for (uint32_t i = kMinMatch; i < kMaxMatch + 1; i += 8) {
+// Length of the common run of scan and match, both known to agree on bytes 0 to 2 (and up to `from`):
+// the offset of the first difference, or 258. Compared eight bytes at a time (little-endian, so the
+// lowest differing byte is the first); the last round reads at most up to offset 265, inside the window
+// and its zero padding.
+inline uint32_t match_length(const uint8_t* scan, const uint8_t* match, uint32_t from) {
+    for (uint32_t i = from; i < kMaxMatch; i += 8) {
         uint64_t x = load64(scan + i) ^ load64(match + i);
         if (x != 0) {
             uint32_t len = i + lowest_set_byte(x);
@@ -149,6 +186,7 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     const uint32_t limit = cur > kMaxDist ? cur - kMaxDist : 0;
     uint32_t chains = s->chain_limit;
     if (s->prev_len >= s->good_len) chains >>= 2;
+    const uint32_t budget = chains;  // entries of the 3-byte chain the search may look at
 
     if (cur > kWindowSize - kMinLookahead) {
         s->error_message = msg::kLookahead;
@@ -173,25 +211,68 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     // Later candidates must lie in (limit, cur): one unsigned comparison covers both ends.
     const uint32_t span = cur - limit - 1;
     uint32_t match_pos = s->match_pos;
+    const bool use_long = s->use_long_chains;
+    const uint32_t first = candidate;
 
-    for (;;) {
-        const uint8_t* match = window + candidate;
-        if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
-            uint32_t len = match_length(scan, match);
-            if (len > best) {
-                match_pos = candidate;
-                best = len;
-                if (len >= nice) break;
-                scan_end = load16(scan + best - 1);
+    if (use_long) fill_long_chains(s, cur);
+    if (!use_long || best < kLongKeyBytes - 1) {
+        for (;;) {
+            const uint8_t* match = window + candidate;
+            if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
+                uint32_t len = match_length(scan, match, kMinMatch);
+                if (len > best) {
+                    match_pos = candidate;
+                    best = len;
+                    if (len >= nice) {
+                        s->match_pos = match_pos;
+                        return best;
+                    }
+                    scan_end = load16(scan + best - 1);
+                    if (use_long && best >= kLongKeyBytes - 1) break;  // on through the 8-byte chain
+                }
+            }
+            candidate = chain_prev[candidate & kChainMask];
+            if (candidate - limit - 1 >= span) {
+                // Past the limit the chain ends; a candidate not below cur_pos would have been looked at.
+                if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
+                s->match_pos = match_pos;
+                return best;
+            }
+            if (--chains == 0) {
+                s->match_pos = match_pos;
+                return best;
             }
         }
-        candidate = chain_prev[candidate & kChainMask];
-        if (candidate - limit - 1 >= span) {
-            // Past the limit the chain ends; a candidate not below cur_pos would have been looked at.
-            if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
-            break;
+        // The 3-byte chain was followed down to `candidate` (looked at); go on below it.
+    } else {
+        candidate = first + 1;  // nothing looked at yet: the first candidate itself is still to come
+    }
+
+    // Only entries agreeing on the first 8 bytes can beat best now. Walk the 8-byte chain of the scan
+    // string below the last entry looked at; the 3-byte chain entry that each of them is follows from the
+    // rank difference to the first candidate, so the search ends exactly where the 3-byte walk would.
+    const uint16_t first_rank = s->chain_rank[first & kChainMask];
+    const uint64_t scan8 = load64(scan);
+    const uint32_t below = candidate;
+    uint32_t e = s->long_head[long_key(scan8)];
+    while (e >= below && e > limit) e = s->long_prev[e & kChainMask];
+    while (e > limit) {
+        const uint8_t* match = window + e;
+        if (load64(match) == scan8) {
+            // Entry number `index` of the 3-byte chain (the first candidate is number 0).
+            const uint32_t index = static_cast<uint16_t>(first_rank - s->chain_rank[e & kChainMask]);
+            if (index >= budget) break;
+            if (load16(match + best - 1) == scan_end) {
+                uint32_t len = match_length(scan, match, kLongKeyBytes);
+                if (len > best) {
+                    match_pos = e;
+                    best = len;
+                    if (len >= nice) break;
+                    scan_end = load16(scan + best - 1);
+                }
+            }
         }
-        if (--chains == 0) break;
+        e = s->long_prev[e & kChainMask];
     }
     s->match_pos = match_pos;
     return best;
@@ -311,7 +392,7 @@ CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn 
     if (read_input == nullptr || flush_output == nullptr || out_buf == nullptr || out_capacity < 2) {
         return {0, msg::kBadArguments};
     }
-    // About 428 KiB: far too much for the caller's stack, so each entry gets its own zero-filled block.
+    // Several hundred KiB: far too much for the caller's stack, so each entry gets its own zero-filled block.
     std::unique_ptr<DeflateState> state(new (std::nothrow) DeflateState());
     if (!state) return {0, msg::kNoMemory};
     DeflateState* s = state.get();
