@@ -36,11 +36,19 @@ class Store:
         os.makedirs(folder, exist_ok=True)
 
     def new_folder(self, kind):
+        """A folder to fill; it appears under its final name only through publish()."""
         with self.lock:
             self.count += 1
-            path = os.path.join(self.folder, "%s-%04d" % (kind, self.count))
+            name = "%s-%04d" % (kind, self.count)
+        path = os.path.join(self.folder, "." + name)
         os.makedirs(path)
         return path
+
+    def publish(self, path):
+        """Gives a filled folder its final name at once, so readers never see it half written."""
+        final = os.path.join(os.path.dirname(path), os.path.basename(path)[1:])
+        os.rename(path, final)
+        return final
 
     def note_connection(self, peer):
         with self.lock:
@@ -137,6 +145,7 @@ class Handler(socketserver.BaseRequestHandler):
         folder = self.server.store.new_folder("tls")
         with open(os.path.join(folder, "handshake.bin"), "wb") as f:
             f.write(first)
+        folder = self.server.store.publish(folder)
         print("TLS handshake from %s:%d, %d bytes, stored in %s" % (self.client_address + (len(first), folder)),
               flush=True)
 
@@ -196,6 +205,7 @@ class Handler(socketserver.BaseRequestHandler):
         }
         with open(os.path.join(folder, "request.json"), "w", encoding="utf-8") as f:
             json.dump(record, f, ensure_ascii=False, indent=1)
+        folder = self.server.store.publish(folder)
 
         def short(text):
             return text if len(text) <= 40 else text[:40] + "... (%d characters)" % len(text)

@@ -1,0 +1,382 @@
+#!/usr/bin/env python3
+"""The real VELKBugReport.exe under Wine and Xvfb in a temporary install directory, driven through
+its dialog, uploading to the collecting server on loopback: what is sent, started, deleted and
+logged, and that the process ends by itself. It cannot show a real TLS exchange or the 32-bit build.
+
+Usage: report_workflow_e2e.py --build BUILD_DIR [unittest arguments]
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tools", "collect_server"))
+from server_process import CollectServer, free_port  # noqa: E402
+
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+BUILD = None  # set from the command line
+
+HINT = "请您描述一下刚刚是怎么操作的？"
+BOUNDARY = b"----------------------------096304854221961038114493"
+DELIMITER = b"\r\n--" + BOUNDARY + b"\r\n"
+CLOSING = b"\r\n--" + BOUNDARY + b"--\r\n"
+UPLOAD_PATH = "/crash/upload.php?product=tovrek&build=25"
+ACCOUNT = "测试用户01"
+
+
+def expected_head(account, description):
+    a = account.encode("utf-8")
+    return (DELIMITER + b'Content-Disposition: form-data;name="Account" \r\n\r\n' + a +
+            DELIMITER + b'Content-Disposition: form-data;name="Message" \r\n\r\n' + description.encode("utf-8") +
+            DELIMITER + b'Content-Disposition:form-data;name="crashFile";filename="' + a +
+            b'.zip"\r\nContent-Type:application/zip\r\n\r\n')
+
+
+def windows_path(path):
+    # Wine maps Z: to the Linux root.
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def clean_env():
+    env = dict(os.environ)
+    # WinInet under Wine honours these; the loopback server must be reached directly.
+    for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy"):
+        env.pop(name, None)
+    return env
+
+
+def wine(*args, timeout=30):
+    return subprocess.run([WINE_RUN, BUILD] + list(args), capture_output=True, timeout=timeout, env=clean_env())
+
+
+def driver(*args, timeout=30):
+    """Runs the dialog driver; (exit code, UTF-8 output without the line end)."""
+    result = wine(os.path.join(BUILD, "bin", "dialog_driver.exe"), *args, timeout=timeout)
+    return result.returncode, result.stdout.decode("utf-8", "replace").rstrip("\r\n")
+
+
+def local_app_data():
+    out = wine("cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode("utf-8", "replace").strip()
+    unix = wine("winepath", "-u", out).stdout.decode("utf-8", "replace").strip()
+    if not out or not unix:
+        raise RuntimeError("Wine did not tell the local application-data folder")
+    return unix
+
+
+class ReporterRun:
+    """One install directory and one run of the reporter in it."""
+
+    def __init__(self, case, url=None, account=ACCOUNT, dir_name="Tovrek"):
+        self.base = tempfile.mkdtemp(prefix="velk_e2e_")
+        self.install = os.path.join(self.base, dir_name)
+        os.makedirs(self.install)
+        bin_dir = os.path.join(BUILD, "bin")
+        shutil.copy(os.path.join(bin_dir, "VELKBugReport.exe"), self.install)
+        shutil.copy(os.path.join(bin_dir, "stand_in_app_3_1_0_25.exe"), os.path.join(self.install, "TovrekCRM.exe"))
+        if url is not None:
+            with open(os.path.join(self.install, "uploadcrash.ini"), "w", newline="\r\n") as f:
+                f.write("[url]\nurl=%s\n" % url)
+        if account is not None:
+            with open(os.path.join(self.install, "UserInfo.json"), "w", encoding="utf-8") as f:
+                f.write('{"userinfolist": [{"account": "older"}, {"account": "%s"}]}' % account)
+        self.dump = os.urandom(3000) + b"MDMP" * 5000
+        with open(os.path.join(self.install, "CRASH.DMP"), "wb") as f:
+            f.write(self.dump)
+        self.process = None
+        self.case = case
+
+    def start(self):
+        self.process = subprocess.Popen([WINE_RUN, BUILD, os.path.join(self.install, "VELKBugReport.exe")],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=clean_env())
+        # The first window of a fresh prefix waits for the font caches to be built.
+        code, _ = driver("wait", "60000", timeout=90)
+        self.case.assertEqual(code, 0, "the dialog did not appear")
+
+    def wait_end(self, timeout):
+        """Seconds until the process ended by itself; fails the test when it does not."""
+        start = time.time()
+        try:
+            self.process.wait(timeout)
+            print("\n  %s: the reporter ended %.2f s after the message box" % (self.case.id().split(".")[-1], time.time() - start), file=sys.stderr)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            self.case.fail("the reporter did not end within %d s" % timeout)
+        return time.time() - start
+
+    def archives(self):
+        return sorted(n for n in os.listdir(self.install) if n.lower().endswith(".zip"))
+
+    def started(self):
+        path = os.path.join(self.install, "started.txt")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8")
+
+    def log_lines(self):
+        path = os.path.join(self.install, "log", "BugReportLog.log")
+        if not os.path.exists(path):
+            return []
+        with open(path, "rb") as f:
+            data = f.read()
+        lines = data.split(b"\r\n")
+        self.case.assertEqual(lines[-1], b"", "the log does not end in CR LF")
+        messages = []
+        for line in lines[:-1]:
+            self.case.assertTrue(line.startswith(b"Error\t"), line)
+            messages.append(line[26:].decode("gbk"))
+        return messages
+
+    def cleanup(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.base, ignore_errors=True)
+
+
+class ReportWorkflowTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.vizoziv = os.path.join(local_app_data(), "Temp", "Vizoziv")
+        os.makedirs(cls.vizoziv, exist_ok=True)
+
+    def setUp(self):
+        self.cleanups = []
+        # Two files of today and one of three days ago, with names of this run; whatever else of
+        # today is in the folder belongs in the archive too.
+        tag = "%d_%d" % (os.getpid(), int(time.time() * 1000))
+        self.temp_files = {}
+        for name, content in (("e2e_%s_今天.log" % tag, "今天的日志\r\n".encode("gbk") * 50),
+                              ("e2e_%s_today.bin" % tag, os.urandom(700))):
+            path = os.path.join(self.vizoziv, name)
+            with open(path, "wb") as f:
+                f.write(content)
+            self.temp_files[name] = content
+            self.cleanups.append(lambda p=path: os.path.exists(p) and os.remove(p))
+        old = os.path.join(self.vizoziv, "e2e_%s_old.log" % tag)
+        with open(old, "wb") as f:
+            f.write(b"old")
+        past = time.time() - 3 * 86400
+        os.utime(old, (past, past))
+        self.old_file = os.path.basename(old)
+        self.cleanups.append(lambda p=old: os.path.exists(p) and os.remove(p))
+
+    def tearDown(self):
+        for fn in reversed(self.cleanups):
+            fn()
+
+    def server(self, **kwargs):
+        folder = tempfile.mkdtemp(prefix="velk_e2e_server_")
+        s = CollectServer(folder, **kwargs)
+        self.cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
+        self.cleanups.append(s.stop)
+        return s
+
+    def run_in(self, **kwargs):
+        run = ReporterRun(self, **kwargs)
+        self.cleanups.append(run.cleanup)
+        return run
+
+    def today_files(self):
+        """Names in Temp\\Vizoziv written today (local time in China, as the reporter sees it)."""
+        os.environ["TZ"] = "Asia/Shanghai"
+        time.tzset()
+        today = time.localtime()[:3]
+        names = set()
+        for name in os.listdir(self.vizoziv):
+            path = os.path.join(self.vizoziv, name)
+            if os.path.isfile(path) and time.localtime(os.path.getmtime(path))[:3] >= today:
+                names.add(name)
+        return names
+
+    def confirm(self, run, description=None, untick=False):
+        """Types (or not), unticks (or not), clicks OK, answers the message box; its text."""
+        if untick:
+            self.assertEqual(driver("uncheck")[0], 0)
+        if description is not None:
+            self.assertEqual(driver("type", description)[0], 0)
+            self.assertEqual(driver("text"), (0, description))
+        self.assertEqual(driver("ok")[0], 0)
+        code, text = driver("msgbox", "10000")
+        self.assertEqual(code, 0, "no message box")
+        return text
+
+    def check_upload(self, server, run, account, description):
+        self.assertTrue(server.wait_for(lambda: len(server.uploads()) >= 1, 10), "nothing was uploaded")
+        uploads = server.uploads()
+        self.assertEqual(len(uploads), 1)
+        up = uploads[0]
+        record = up["record"]
+        self.assertEqual(record["method"], "POST")
+        self.assertEqual(record["target"], UPLOAD_PATH)
+        self.assertFalse(record["chunked"])
+        headers = [(n, v) for n, v in record["headers"] if n in ("Accept", "Accept-Encoding", "Content-Type")]
+        self.assertEqual(headers, [("Accept", "*/*"), ("Accept-Encoding", "gzip, deflate"),
+                                   ("Content-Type", "multipart/form-data; boundary=" + BOUNDARY.decode())])
+        archive = up["crashFile.zip"]
+        self.assertIsNotNone(archive)
+        head = expected_head(account, description)
+        self.assertEqual(int(record["content_length"]), len(head) + len(archive) + 60)
+        self.assertEqual(up["body.bin"], head + archive + CLOSING)
+        self.assertEqual(up["Account.txt"], account.encode("utf-8"))
+        self.assertEqual(up["Message.txt"], description.encode("utf-8"))
+        self.assertEqual(up["crashFile.name"], (account + ".zip").encode("utf-8"))
+        return archive
+
+    def check_archive(self, archive, expected_temp):
+        path = os.path.join(tempfile.mkdtemp(prefix="velk_e2e_zip_"), "a.zip")
+        self.cleanups.append(lambda: shutil.rmtree(os.path.dirname(path), ignore_errors=True))
+        with open(path, "wb") as f:
+            f.write(archive)
+        with zipfile.ZipFile(path) as z:
+            self.assertIsNone(z.testzip())
+            names = z.namelist()
+            # Entry names are stored in the ANSI code page (936); zipfile reads them as cp437.
+            decoded = [n.encode("cp437").decode("gbk") if not z.getinfo(n).flag_bits & 0x800 else n for n in names]
+            self.assertEqual(decoded[:2], ["INFOLOG.TXT", "CRASH.DMP"])
+            self.assertEqual(set(decoded[2:]), expected_temp)
+            self.assertNotIn(self.old_file, decoded)
+            by_name = dict(zip(decoded, names))
+            self.assertEqual(z.read(by_name["CRASH.DMP"]), self.current.dump)
+            for name, content in self.temp_files.items():
+                self.assertEqual(z.read(by_name[name]), content)
+
+    def check_ended(self, run, expect_log):
+        run.wait_end(15)
+        self.assertEqual(run.archives(), [], "the archive was not deleted")
+        self.assertEqual(run.log_lines(), expect_log)
+
+    # --- confirming -------------------------------------------------------------------------
+
+    def test_confirm_with_typed_chinese_description(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+        expected_temp = self.today_files()
+        run.start()
+        self.assertEqual(len(run.archives()), 1, "no archive beside the reporter")
+        description = "保存客户资料时程序崩溃\r\n第二行"
+        # Return (WM_CHAR of CR) starts a new line in the box, which stores it as CR LF.
+        typed = "保存客户资料时程序崩溃\r第二行"
+        self.assertEqual(driver("type", typed)[0], 0)
+        self.assertEqual(driver("text"), (0, description))
+        self.assertEqual(driver("ok")[0], 0)
+        code, text = driver("msgbox", "10000")
+        self.assertEqual((code, text), (0, str(len(description.encode("utf-16-le")) // 2)))
+        archive = self.check_upload(server, run, ACCOUNT, description)
+        self.check_archive(archive, expected_temp)
+        self.check_ended(run, [])
+        self.assertEqual(run.started(), '"%s\\TovrekCRM.exe"' % windows_path(run.install))
+
+    def test_confirm_untouched_sends_the_hint_from_a_directory_with_blanks(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH),
+                                         dir_name="Tovrek CRM 客户端")
+        run.start()
+        self.assertEqual(self.confirm(run), "15")
+        self.check_upload(server, run, ACCOUNT, HINT)
+        self.check_ended(run, [])
+        # The quoted full path: unquoted, the system would first try "...\Tovrek.exe".
+        self.assertEqual(run.started(), '"%s\\TovrekCRM.exe"' % windows_path(run.install))
+
+    def test_unticked_box_starts_nothing_and_still_uploads(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+        run.start()
+        self.assertEqual(self.confirm(run, description="abc", untick=True), "3")
+        self.check_upload(server, run, ACCOUNT, "abc")
+        self.check_ended(run, [])
+        self.assertIsNone(run.started())
+
+    def test_close_sends_nothing_starts_nothing_deletes_the_archive(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+        run.start()
+        self.assertEqual(len(run.archives()), 1)
+        self.assertEqual(driver("close")[0], 0)
+        self.check_ended(run, [])
+        self.assertIsNone(run.started())
+        self.assertEqual(server.connections(), [])
+
+    def test_no_account_file_sends_empty_account_and_dot_zip(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH), account=None)
+        run.start()
+        self.assertEqual(self.confirm(run, description="x", untick=True), "1")
+        self.check_upload(server, run, "", "x")
+        self.check_ended(run, [])
+
+    # --- failures: the process ends all the same, with exactly the one line --------------------
+
+    def test_empty_upload_address_sends_nothing_and_logs_nothing(self):
+        server = self.server()
+        run = self.current = self.run_in(url="")
+        run.start()
+        self.assertEqual(self.confirm(run, untick=True), "15")
+        self.check_ended(run, [])
+        self.assertEqual(server.connections(), [])
+
+    def test_server_status_other_than_200_is_logged(self):
+        for status in (204, 500):
+            with self.subTest(status=status):
+                server = self.server(status=status)
+                run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+                run.start()
+                self.confirm(run, untick=True)
+                self.check_upload(server, run, ACCOUNT, HINT)
+                self.check_ended(run, ["POST出错，错误码:%d" % status])
+
+    def test_no_server_on_the_port_logs_the_exception_row(self):
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (free_port(), UPLOAD_PATH))
+        run.start()
+        self.confirm(run, untick=True)
+        took = run.wait_end(15)
+        print("\nno server on the port: the reporter ended %.2f s after the message box" % took, file=sys.stderr)
+        lines = run.log_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertRegex(lines[0], r"^Unknow Exception occur -?\d+$")
+        self.assertEqual(run.archives(), [])
+
+    def test_archive_removed_before_confirming_logs_its_path(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+        run.start()
+        (name,) = run.archives()
+        os.remove(os.path.join(run.install, name))
+        self.confirm(run, untick=True)
+        self.check_ended(run, ["打开本地文件%s\\%s失败" % (windows_path(run.install), name)])
+        self.assertEqual(server.connections(), [])
+
+    def test_https_in_the_query_of_an_http_address_speaks_tls(self):
+        server = self.server()
+        run = self.current = self.run_in(
+            url="http://127.0.0.1:%d/crash/upload.php?back=https://tovrek.invalid/" % server.port)
+        run.start()
+        self.confirm(run, untick=True)
+        run.wait_end(15)
+        self.assertTrue(server.tls_handshakes(), "no TLS handshake reached the server")
+        self.assertEqual(server.uploads(), [])
+        lines = run.log_lines()
+        self.assertEqual(len(lines), 1, lines)
+        self.assertRegex(lines[0], r"^Unknow Exception occur -?\d+$")
+        self.assertEqual(run.archives(), [])
+
+
+def main():
+    global BUILD
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True)
+    opts, rest = parser.parse_known_args()
+    BUILD = os.path.abspath(opts.build)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
