@@ -37,10 +37,11 @@ struct LevelConfig {
 // Bytes past the window's end that stay zero: room for word-wide loads at the end of a comparison.
 constexpr uint32_t kWindowPad = 16;
 
-// Key size of the 8-byte chains of the lazy levels' search shortcut.
-constexpr uint32_t kLongHashBits = 15;
-constexpr uint32_t kLongHashSize = 1u << kLongHashBits;
-constexpr uint32_t kLongKeyBytes = 8;
+// The lazy levels' search shortcut: chains of positions that agree on their first 4, 8 or 16 bytes.
+constexpr int kKeyLevels = 3;
+constexpr uint32_t kKeyBytes[kKeyLevels] = {4, 8, 16};
+constexpr uint32_t kKeyHashBits = 15;
+constexpr uint32_t kKeyHashSize = 1u << kKeyHashBits;
 
 // Everything one entry needs. Zero-filled by compress_entry; no field is shared between entries.
 struct DeflateState {
@@ -118,16 +119,16 @@ struct DeflateState {
     const char* error_message;  // null, or the text of the last failed check
 
     // --- search shortcut of the lazy levels; changes no match, only how fast the chain is walked ---
-    // Once the best match has 7 bytes or more, only candidates that agree on the first 8 bytes can beat it.
-    // Those are found through a second chain keyed by the first 8 bytes; how many entries of the 3-byte
-    // chain lie between two of them follows from the entries' ranks, so the chain_limit count comes out
-    // as if every entry had been visited.
-    bool use_long_chains;               // set by init_matcher for levels 4 to 8
-    uint16_t hash_count[kHashSize];     // insertions into each hash chain so far (16 bits, wrapping)
-    uint16_t chain_rank[kHalfWindow];   // hash_count of the position's chain when it was inserted, by p & 0x7FFF
-    uint16_t long_prev[kHalfWindow];    // previous position with the same 8-byte key, by p & 0x7FFF; 0 = none
-    uint16_t long_head[kLongHashSize];  // most recent position of each 8-byte key; 0 = none
-    uint32_t long_next;  // first position not yet in the 8-byte chains; they are filled just before a search
+    // Once the best match has K - 1 bytes or more, only candidates that agree on the first K bytes can
+    // beat it. Those are found through chains keyed by the first K bytes (K = 4, 8, 16); how many entries
+    // of the 3-byte chain lie between two of them follows from the entries' ranks, so the chain_limit
+    // count comes out as if every entry of the 3-byte chain had been visited.
+    bool use_key_chains;               // set by init_matcher for levels 4 to 8
+    uint16_t hash_count[kHashSize];    // insertions into each hash chain so far (16 bits, wrapping)
+    uint16_t chain_rank[kHalfWindow];  // hash_count of the position's chain when it was inserted, by p & 0x7FFF
+    uint16_t key_prev[kKeyLevels][kHalfWindow];   // previous position with the same K-byte key, by p & 0x7FFF
+    uint16_t key_head[kKeyLevels][kKeyHashSize];  // most recent position of each K-byte key; 0 = none
+    uint32_t key_next;  // first position not yet in the K-byte chains; they are filled just before a search
 };
 
 // Block coder (block_coder.cpp), called by the match finder.

@@ -31,26 +31,40 @@ inline uint32_t insert_string(DeflateState* s, uint32_t p) {
     return candidate;
 }
 
+inline uint32_t load32_at(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 inline uint64_t load64_at(const uint8_t* p) {
     uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-inline uint32_t long_key(uint64_t first8) {
-    return static_cast<uint32_t>((first8 * 0x9E3779B97F4A7C15ull) >> (64 - kLongHashBits));
+constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+
+inline uint32_t key4(uint32_t first4) { return (first4 * 0x9E3779B1u) >> (32 - kKeyHashBits); }
+inline uint32_t key8(uint64_t first8) { return static_cast<uint32_t>((first8 * kMul) >> (64 - kKeyHashBits)); }
+inline uint32_t key16(uint64_t first8, uint64_t next8) {
+    return static_cast<uint32_t>(((first8 ^ (next8 * kMul)) * kMul) >> (64 - kKeyHashBits));
 }
 
-// Puts every position below `end` that is not yet in the 8-byte chains into them. Called before a
-// search, when the 8 bytes of each such position are final: they lie below cur_pos + 7, inside the
-// lookahead, or the input has ended and nothing will overwrite them.
-void fill_long_chains(DeflateState* s, uint32_t end) {
-    for (uint32_t q = s->long_next; q < end; ++q) {
-        const uint32_t key = long_key(load64_at(s->window + q));
-        s->long_prev[q & kChainMask] = s->long_head[key];
-        s->long_head[key] = static_cast<uint16_t>(q);
+// Puts every position below `end` that is not yet in the K-byte chains into them. Called before a
+// search, when the first 16 bytes of each such position are final: they lie below cur_pos + 15, inside
+// the lookahead, or the input has ended and nothing will overwrite them.
+void fill_key_chains(DeflateState* s, uint32_t end) {
+    for (uint32_t q = s->key_next; q < end; ++q) {
+        const uint8_t* p = s->window + q;
+        const uint64_t lo = load64_at(p);
+        const uint32_t k[kKeyLevels] = {key4(static_cast<uint32_t>(lo)), key8(lo), key16(lo, load64_at(p + 8))};
+        for (int level = 0; level < kKeyLevels; ++level) {
+            s->key_prev[level][q & kChainMask] = s->key_head[level][k[level]];
+            s->key_head[level][k[level]] = static_cast<uint16_t>(q);
+        }
     }
-    if (s->long_next < end) s->long_next = end;
+    if (s->key_next < end) s->key_next = end;
 }
 
 // Slides the window down by one half when the current position has reached the upper limit, and pulls
@@ -71,16 +85,18 @@ void refill_window(DeflateState* s) {
                 uint32_t v = s->chain_prev[n];
                 s->chain_prev[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
             }
-            if (s->use_long_chains) {
-                for (uint32_t n = 0; n < kLongHashSize; ++n) {
-                    uint32_t v = s->long_head[n];
-                    s->long_head[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+            if (s->use_key_chains) {
+                for (int level = 0; level < kKeyLevels; ++level) {
+                    for (uint32_t n = 0; n < kKeyHashSize; ++n) {
+                        uint32_t v = s->key_head[level][n];
+                        s->key_head[level][n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+                    }
+                    for (uint32_t n = 0; n < kHalfWindow; ++n) {
+                        uint32_t v = s->key_prev[level][n];
+                        s->key_prev[level][n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+                    }
                 }
-                for (uint32_t n = 0; n < kHalfWindow; ++n) {
-                    uint32_t v = s->long_prev[n];
-                    s->long_prev[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
-                }
-                s->long_next = s->long_next >= kHalfWindow ? s->long_next - kHalfWindow : 0;
+                s->key_next = s->key_next >= kHalfWindow ? s->key_next - kHalfWindow : 0;
             }
             free_bytes += kHalfWindow;
         }
@@ -111,7 +127,7 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
         level = level < 1 ? 1 : 8;
     }
     s->level = level;
-    s->use_long_chains = level >= 4;
+    s->use_key_chains = level >= 4;
     for (uint32_t n = 0; n < kHashSize; ++n) s->hash_head[n] = 0;
     const LevelConfig& row = kLevels[level];
     s->good_len = row.good_len;
@@ -211,11 +227,11 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     // Later candidates must lie in (limit, cur): one unsigned comparison covers both ends.
     const uint32_t span = cur - limit - 1;
     uint32_t match_pos = s->match_pos;
-    const bool use_long = s->use_long_chains;
+    const bool use_keys = s->use_key_chains;
     const uint32_t first = candidate;
 
-    if (use_long) fill_long_chains(s, cur);
-    if (!use_long || best < kLongKeyBytes - 1) {
+    if (use_keys) fill_key_chains(s, cur);
+    if (!use_keys || best < kKeyBytes[0] - 1) {
         for (;;) {
             const uint8_t* match = window + candidate;
             if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
@@ -228,7 +244,7 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
                         return best;
                     }
                     scan_end = load16(scan + best - 1);
-                    if (use_long && best >= kLongKeyBytes - 1) break;  // on through the 8-byte chain
+                    if (use_keys && best >= kKeyBytes[0] - 1) break;  // on through the key chains
                 }
             }
             candidate = chain_prev[candidate & kChainMask];
@@ -248,31 +264,50 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
         candidate = first + 1;  // nothing looked at yet: the first candidate itself is still to come
     }
 
-    // Only entries agreeing on the first 8 bytes can beat best now. Walk the 8-byte chain of the scan
-    // string below the last entry looked at; the 3-byte chain entry that each of them is follows from the
-    // rank difference to the first candidate, so the search ends exactly where the 3-byte walk would.
+    // Only entries agreeing on the first K bytes (K - 1 <= best) can beat best now. Walk the K-byte chain
+    // of the scan string below the last entry looked at; which entry of the 3-byte chain each of them is
+    // follows from its rank, so the search ends exactly where the 3-byte walk would. When best grows
+    // past the next key size, the walk moves on to that chain, again below the last entry looked at.
     const uint16_t first_rank = s->chain_rank[first & kChainMask];
-    const uint64_t scan8 = load64(scan);
-    const uint32_t below = candidate;
-    uint32_t e = s->long_head[long_key(scan8)];
-    while (e >= below && e > limit) e = s->long_prev[e & kChainMask];
-    while (e > limit) {
-        const uint8_t* match = window + e;
-        if (load64(match) == scan8) {
-            // Entry number `index` of the 3-byte chain (the first candidate is number 0).
-            const uint32_t index = static_cast<uint16_t>(first_rank - s->chain_rank[e & kChainMask]);
-            if (index >= budget) break;
-            if (load16(match + best - 1) == scan_end) {
-                uint32_t len = match_length(scan, match, kLongKeyBytes);
-                if (len > best) {
-                    match_pos = e;
-                    best = len;
-                    if (len >= nice) break;
-                    scan_end = load16(scan + best - 1);
+    const uint64_t scan_lo = load64(scan);
+    const uint64_t scan_hi = load64(scan + 8);
+    const uint32_t scan_keys[kKeyLevels] = {key4(static_cast<uint32_t>(scan_lo)), key8(scan_lo), key16(scan_lo, scan_hi)};
+    uint32_t below = candidate;
+    for (;;) {
+        int level = kKeyLevels - 1;
+        while (best < kKeyBytes[level] - 1) --level;
+        const uint16_t* const prev = s->key_prev[level];
+        const uint32_t key_bytes = kKeyBytes[level];
+        uint32_t e = s->key_head[level][scan_keys[level]];
+        while (e >= below && e > limit) e = prev[e & kChainMask];
+        bool moved_up = false;
+        while (e > limit) {
+            const uint8_t* match = window + e;
+            const bool member = level == 0 ? load32_at(match) == static_cast<uint32_t>(scan_lo)
+                              : level == 1 ? load64(match) == scan_lo
+                                           : load64(match) == scan_lo && load64(match + 8) == scan_hi;
+            if (member) {
+                // Entry number `index` of the 3-byte chain (the first candidate is number 0).
+                const uint32_t index = static_cast<uint16_t>(first_rank - s->chain_rank[e & kChainMask]);
+                if (index >= budget) break;
+                if (load16(match + best - 1) == scan_end) {
+                    uint32_t len = match_length(scan, match, key_bytes);
+                    if (len > best) {
+                        match_pos = e;
+                        best = len;
+                        if (len >= nice) break;
+                        scan_end = load16(scan + best - 1);
+                        if (level + 1 < kKeyLevels && best >= kKeyBytes[level + 1] - 1) {
+                            below = e;
+                            moved_up = true;
+                            break;
+                        }
+                    }
                 }
             }
+            e = prev[e & kChainMask];
         }
-        e = s->long_prev[e & kChainMask];
+        if (!moved_up) break;
     }
     s->match_pos = match_pos;
     return best;
