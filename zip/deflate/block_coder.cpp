@@ -369,7 +369,42 @@ void emit_tree_header(DeflateState* s, int lcodes, int dcodes, int blcodes) {
     emit_length_runs(s, s->dist_tree, dcodes - 1);
 }
 
+// The block's symbols through a 64-bit accumulator: the same bits in the same order as put_bits would
+// write them, but whole bytes leave several at a time. Between symbols at most 7 bits stay pending, and
+// one symbol adds at most 15 + 5 + 15 + 13 bits, so nothing overflows.
 void emit_symbols(DeflateState* s, const TreeEntry* ltree, const TreeEntry* dtree) {
+    uint64_t acc = s->bit_acc;
+    uint32_t fill = s->bit_fill;
+    uint32_t total = 0;     // bits added, for bits_emitted
+    uint32_t bad_len = 0;   // nonzero once a code length outside 1 to 15 was met
+    auto put = [&](uint32_t value, uint32_t n) {
+        acc |= static_cast<uint64_t>(value) << fill;
+        fill += n;
+        total += n;
+    };
+    auto send = [&](const TreeEntry& t) {
+        bad_len |= (t.parent_or_len - 1u) > 14u;
+        put(t.freq_or_code, t.parent_or_len);
+    };
+    auto drain = [&]() {
+        if (s->out_capacity - s->out_used < 8) flush_buffer(s);
+        if (s->out_capacity - s->out_used >= 8) {
+            // All eight bytes fit; only the complete ones count, the rest is overwritten later.
+            std::memcpy(s->out_buf + s->out_used, &acc, 8);  // little-endian: the first bits go first
+            const uint32_t bytes = fill >> 3;
+            s->out_used += bytes;
+            acc = bytes == 8 ? 0 : acc >> (8 * bytes);
+            fill &= 7;
+        } else {
+            while (fill >= 8) {  // a buffer smaller than eight bytes
+                put_byte(s, static_cast<uint32_t>(acc));
+                acc >>= 8;
+                fill -= 8;
+            }
+        }
+    };
+    static_assert(sizeof(acc) == 8, "the accumulator is stored whole");
+
     uint32_t flag_index = 0;
     uint32_t dist_index = 0;
     uint32_t flags = 0;
@@ -377,25 +412,31 @@ void emit_symbols(DeflateState* s, const TreeEntry* ltree, const TreeEntry* dtre
         if ((i & 7) == 0) flags = s->sym_flags[flag_index++];
         uint32_t v = s->sym_lit[i];
         if ((flags & 1) == 0) {
-            send_code(s, ltree, v);
+            send(ltree[v]);
         } else {
             uint32_t c = s->len_symbol[v];
-            send_code(s, ltree, kLiterals + 1 + c);
+            send(ltree[kLiterals + 1 + c]);
             uint32_t extra = kLenExtra[c];
-            if (extra != 0) put_bits(s, v - s->len_base[c], extra);
+            if (extra != 0) put(v - s->len_base[c], extra);
             uint32_t d = s->sym_dist[dist_index++];
             uint32_t dc = dcode(s, d);
             if (dc >= static_cast<uint32_t>(kDistCodes)) {
                 s->error_message = msg::kBadDCode;
             } else {
-                send_code(s, dtree, dc);
+                send(dtree[dc]);
                 extra = kDistExtra[dc];
-                if (extra != 0) put_bits(s, d - s->dist_base[dc], extra);
+                if (extra != 0) put(d - s->dist_base[dc], extra);
             }
         }
         flags >>= 1;
+        if (fill >= 16) drain();
     }
-    send_code(s, ltree, kEndBlock);
+    send(ltree[kEndBlock]);
+    drain();
+    if (bad_len) s->error_message = msg::kInvalidLength;
+    s->bit_acc = static_cast<uint32_t>(acc);
+    s->bit_fill = fill;
+    s->bits_emitted += total;
 }
 
 }  // namespace
