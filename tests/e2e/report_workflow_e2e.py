@@ -93,7 +93,9 @@ class ReporterRun:
         self.case = case
 
     def start(self):
-        self.process = subprocess.Popen([WINE_RUN, BUILD, os.path.join(self.install, "VELKBugReport.exe")],
+        # Started from its own directory by bare name: a full path with a blank would itself be
+        # split by Wine's launcher and could start the decoy of the blank-directory test.
+        self.process = subprocess.Popen([WINE_RUN, BUILD, "VELKBugReport.exe"], cwd=self.install,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=clean_env())
         # The first window of a fresh prefix waits for the font caches to be built.
         code, _ = driver("wait", "60000", timeout=90)
@@ -279,11 +281,14 @@ class ReportWorkflowTest(unittest.TestCase):
         server = self.server()
         run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH),
                                          dir_name="Tovrek CRM 客户端")
+        # A decoy where an unquoted command line is tried first ("...\\Tovrek" + ".exe"), as
+        # C:\\Program.exe is for C:\\Program Files: it must never be the one started.
+        shutil.copy(os.path.join(BUILD, "bin", "stand_in_app_3_1_0_25.exe"), os.path.join(run.base, "Tovrek.exe"))
         run.start()
         self.assertEqual(self.confirm(run), "15")
         self.check_upload(server, run, ACCOUNT, HINT)
         self.check_ended(run, [])
-        # The quoted full path: unquoted, the system would first try "...\Tovrek.exe".
+        self.assertFalse(os.path.exists(os.path.join(run.base, "started.txt")), "the decoy Tovrek.exe was started")
         self.assertEqual(run.started(), '"%s\\TovrekCRM.exe"' % windows_path(run.install))
 
     def test_unticked_box_starts_nothing_and_still_uploads(self):

@@ -59,7 +59,10 @@ class CollectServer:
                 item["record"] = json.load(f)
             for name in ("request.raw", "body.bin", "Account.txt", "Message.txt", "crashFile.zip", "crashFile.name"):
                 path = os.path.join(folder, name)
-                item[name] = open(path, "rb").read() if os.path.exists(path) else None
+                item[name] = None
+                if os.path.exists(path):
+                    with open(path, "rb") as f:
+                        item[name] = f.read()
             out.append(item)
         return out
 
@@ -68,7 +71,10 @@ class CollectServer:
 
     def connections(self):
         path = os.path.join(self.folder, "connections.log")
-        return open(path).read().splitlines() if os.path.exists(path) else []
+        if not os.path.exists(path):
+            return []
+        with open(path) as f:
+            return f.read().splitlines()
 
     def wait_for(self, predicate, timeout):
         deadline = time.time() + timeout
