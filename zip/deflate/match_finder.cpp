@@ -194,6 +194,71 @@ inline uint32_t match_length(const uint8_t* scan, const uint8_t* match, uint32_t
     return kMaxMatch;
 }
 
+static_assert(kKeyLevels == 3 && kKeyBytes[0] == 4 && kKeyBytes[1] == 8 && kKeyBytes[2] == 16,
+              "the key functions and the walk below are written for keys of 4, 8 and 16 bytes");
+
+// The part of a chain search that follows the K-byte key chains (see find_longest_match).
+struct Walk {
+    DeflateState* s;
+    const uint8_t* window;
+    const uint8_t* scan;
+    uint32_t limit;
+    uint32_t budget;       // entries of the 3-byte chain the search may look at
+    uint32_t nice;
+    uint16_t first_rank;   // rank of the first candidate: entry number 0 of the 3-byte chain
+    uint64_t scan_lo;      // scan bytes 0 to 7 and 8 to 15
+    uint64_t scan_hi;
+    uint32_t best;
+    uint16_t scan_end;
+    uint32_t match_pos;
+    uint32_t below;        // entries from here up were looked at already
+};
+
+// Walks the chain of level L (key kKeyBytes[L], with best >= kKeyBytes[L] - 1) below w.below. Returns
+// true when best has grown enough for the next level's chain, which then goes on below the new match.
+template <int L>
+bool walk_key_chain(Walk& w, uint32_t scan_key) {
+    DeflateState* const s = w.s;
+    const uint16_t* const prev = s->key_prev[L];
+    const uint16_t* const rank = s->chain_rank;
+    uint32_t e = s->key_head[L][scan_key];
+    while (e >= w.below && e > w.limit) e = prev[e & kChainMask];
+    uint32_t members = 0;
+    for (; e > w.limit; e = prev[e & kChainMask]) {
+        const uint8_t* match = w.window + e;
+        bool member;
+        if (L == 0) {
+            member = load32_at(match) == static_cast<uint32_t>(w.scan_lo);
+        } else if (L == 1) {
+            member = load64(match) == w.scan_lo;
+        } else {
+            member = load64(match) == w.scan_lo && load64(match + 8) == w.scan_hi;
+        }
+        if (!member) continue;  // a key collision: not in the 3-byte chain at all
+        const bool may_beat = load16(match + w.best - 1) == w.scan_end;
+        // Which entry of the 3-byte chain this is (the first candidate is number 0): the walk ends at
+        // the first one past the budget. Entries that cannot beat best change nothing, so the number is
+        // looked up for them only now and then, just to stop walking in time.
+        if (may_beat || (++members & 15) == 0) {
+            const uint32_t index = static_cast<uint16_t>(w.first_rank - rank[e & kChainMask]);
+            if (index >= w.budget) return false;
+        }
+        if (!may_beat) continue;
+        uint32_t len = match_length(w.scan, match, kKeyBytes[L]);
+        if (len > w.best) {
+            w.match_pos = e;
+            w.best = len;
+            if (len >= w.nice) return false;
+            w.scan_end = load16(w.scan + w.best - 1);
+            if (L + 1 < kKeyLevels && w.best >= kKeyBytes[L + 1 < kKeyLevels ? L + 1 : L] - 1) {
+                w.below = e;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // Longest match for the string at cur_pos along the chain that starts at candidate. Returns at least
 // prev_len; match_pos is updated only when a longer match was found (ties keep the nearer one).
 uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
@@ -273,42 +338,20 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     const uint64_t scan_hi = load64(scan + 8);
     const uint32_t scan_keys[kKeyLevels] = {key4(static_cast<uint32_t>(scan_lo)), key8(scan_lo), key16(scan_lo, scan_hi)};
     uint32_t below = candidate;
+    Walk w{s, window, scan, limit, budget, nice, first_rank, scan_lo, scan_hi, best, scan_end, match_pos, below};
     for (;;) {
-        int level = kKeyLevels - 1;
-        while (best < kKeyBytes[level] - 1) --level;
-        const uint16_t* const prev = s->key_prev[level];
-        const uint32_t key_bytes = kKeyBytes[level];
-        uint32_t e = s->key_head[level][scan_keys[level]];
-        while (e >= below && e > limit) e = prev[e & kChainMask];
-        bool moved_up = false;
-        while (e > limit) {
-            const uint8_t* match = window + e;
-            const bool member = level == 0 ? load32_at(match) == static_cast<uint32_t>(scan_lo)
-                              : level == 1 ? load64(match) == scan_lo
-                                           : load64(match) == scan_lo && load64(match + 8) == scan_hi;
-            if (member) {
-                // Entry number `index` of the 3-byte chain (the first candidate is number 0).
-                const uint32_t index = static_cast<uint16_t>(first_rank - s->chain_rank[e & kChainMask]);
-                if (index >= budget) break;
-                if (load16(match + best - 1) == scan_end) {
-                    uint32_t len = match_length(scan, match, key_bytes);
-                    if (len > best) {
-                        match_pos = e;
-                        best = len;
-                        if (len >= nice) break;
-                        scan_end = load16(scan + best - 1);
-                        if (level + 1 < kKeyLevels && best >= kKeyBytes[level + 1] - 1) {
-                            below = e;
-                            moved_up = true;
-                            break;
-                        }
-                    }
-                }
-            }
-            e = prev[e & kChainMask];
+        bool moved_up;
+        if (w.best >= kKeyBytes[2] - 1) {
+            moved_up = walk_key_chain<2>(w, scan_keys[2]);
+        } else if (w.best >= kKeyBytes[1] - 1) {
+            moved_up = walk_key_chain<1>(w, scan_keys[1]);
+        } else {
+            moved_up = walk_key_chain<0>(w, scan_keys[0]);
         }
         if (!moved_up) break;
     }
+    best = w.best;
+    match_pos = w.match_pos;
     s->match_pos = match_pos;
     return best;
 }
