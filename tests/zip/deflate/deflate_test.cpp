@@ -279,6 +279,43 @@ TEST(DeflateRoundTrip, EveryPathAtItsLevels) {
     }
 }
 
+// The compressed bytes follow from the algorithm alone: these sizes and CRC-32s were taken from the
+// plain first version of the compressor. A faster search that picked other matches (or other block
+// ends) would change them even though its output still inflated correctly.
+TEST(DeflateRoundTrip, OutputBytesAreFixedByTheAlgorithm) {
+    Bytes mixed = text_bytes(60000, 43);
+    for (const Bytes& part : {Bytes(20000, 0), random_bytes(30000, 44), binary_bytes(90000, 45)}) {
+        mixed.insert(mixed.end(), part.begin(), part.end());
+    }
+    struct Case {
+        const char* name;
+        Bytes input;
+        uint32_t size[8];  // levels 1 to 8
+        uint32_t crc[8];
+    } cases[] = {
+        {"text",
+         text_bytes(300000, 41),
+         {88684, 87154, 82169, 79781, 75737, 69834, 68645, 68192},
+         {0x99DDC865, 0xF44D7E1A, 0xDB4928E2, 0x28038E72, 0xDD476244, 0xA59FDF1B, 0x7CEC22B4, 0x4BD784F8}},
+        {"binary",
+         binary_bytes(400000, 42),
+         {102677, 102964, 101495, 100379, 100297, 100119, 100016, 99570},
+         {0x99B90606, 0x37B09F57, 0x28AB546E, 0x640C2667, 0xB64ABD4C, 0x01F36B98, 0xF8E606D9, 0xF07D8CA6}},
+        {"mixed",
+         mixed,
+         {86436, 86114, 83721, 82487, 81704, 80343, 80175, 79951},
+         {0xE5BA58CF, 0xB383AEF0, 0xB54D1C39, 0xC99673A3, 0x72969F0B, 0xD4D5A7B4, 0xAB9F0213, 0xBCB4C73B}},
+    };
+    for (const Case& c : cases) {
+        for (int level = 1; level <= 8; ++level) {
+            Compressed z = compress(c.input, level);
+            uint32_t crc = static_cast<uint32_t>(crc32(0, z.bytes.data(), static_cast<uInt>(z.bytes.size())));
+            EXPECT_EQ(z.size, c.size[level - 1]) << c.name << " level " << level;
+            EXPECT_EQ(crc, c.crc[level - 1]) << c.name << " level " << level << std::hex << " crc 0x" << crc;
+        }
+    }
+}
+
 TEST(DeflateRoundTrip, ReadCallbackChunkingAndEndMarker) {
     Bytes input = text_bytes(150000, 7);
     Bytes tail = random_bytes(40000, 8);
