@@ -53,7 +53,15 @@ def clean_env():
 
 
 def wine(*args, timeout=30):
-    return subprocess.run([WINE_RUN, BUILD] + list(args), capture_output=True, timeout=timeout, env=clean_env())
+    # Output through files, not pipes: a Wine helper started on the way (the desktop process)
+    # inherits the handles and outlives the program, and a pipe would then never reach its end.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        result = subprocess.run([WINE_RUN, BUILD] + list(args), stdout=out, stderr=err, timeout=timeout,
+                                env=clean_env())
+        out.seek(0)
+        err.seek(0)
+        result.stdout, result.stderr = out.read(), err.read()
+    return result
 
 
 def driver(*args, timeout=30):
