@@ -128,7 +128,9 @@ struct DeflateState {
     uint16_t chain_rank[kHalfWindow];  // hash_count of the position's chain when it was inserted, by p & 0x7FFF
     uint16_t key_prev[kKeyLevels][kHalfWindow];   // previous position with the same K-byte key, by p & 0x7FFF
     uint16_t key_head[kKeyLevels][kKeyHashSize];  // most recent position of each K-byte key; 0 = none
-    uint32_t key_next;  // first position not yet in the K-byte chains; they are filled just before a search
+    // First position not yet in each K-byte chain. A chain is filled only when a search is about to walk
+    // it, and only from the oldest position still within reach (cur_pos - 32,506) on.
+    uint32_t key_next[kKeyLevels];
 };
 
 // Block coder (block_coder.cpp), called by the match finder.

@@ -51,20 +51,27 @@ inline uint32_t key16(uint64_t first8, uint64_t next8) {
     return static_cast<uint32_t>(((first8 ^ (next8 * kMul)) * kMul) >> (64 - kKeyHashBits));
 }
 
-// Puts every position below `end` that is not yet in the K-byte chains into them. Called before a
-// search, when the first 16 bytes of each such position are final: they lie below cur_pos + 15, inside
-// the lookahead, or the input has ended and nothing will overwrite them.
-void fill_key_chains(DeflateState* s, uint32_t end) {
-    for (uint32_t q = s->key_next; q < end; ++q) {
-        const uint8_t* p = s->window + q;
-        const uint64_t lo = load64_at(p);
-        const uint32_t k[kKeyLevels] = {key4(static_cast<uint32_t>(lo)), key8(lo), key16(lo, load64_at(p + 8))};
-        for (int level = 0; level < kKeyLevels; ++level) {
-            s->key_prev[level][q & kChainMask] = s->key_head[level][k[level]];
-            s->key_head[level][k[level]] = static_cast<uint16_t>(q);
-        }
+inline uint32_t key_of_level(int level, const uint8_t* p) {
+    const uint64_t lo = load64_at(p);
+    return level == 0 ? key4(static_cast<uint32_t>(lo)) : level == 1 ? key8(lo) : key16(lo, load64_at(p + 8));
+}
+
+// Puts the positions from `from` up to below `end` into the chain of one key level, unless they are in
+// it already. Called just before a search walks that chain, when the first 16 bytes of each such
+// position are final: they lie below cur_pos + 15, inside the lookahead, or the input has ended and
+// nothing will overwrite them. Positions older than `from` are out of reach for this and every later
+// search, so a chain that has not been needed for a while skips them.
+template <int L>
+void fill_key_chain(DeflateState* s, uint32_t from, uint32_t end) {
+    uint32_t q = s->key_next[L] > from ? s->key_next[L] : from;
+    uint16_t* const prev = s->key_prev[L];
+    uint16_t* const head = s->key_head[L];
+    for (; q < end; ++q) {
+        const uint32_t key = key_of_level(L, s->window + q);
+        prev[q & kChainMask] = head[key];
+        head[key] = static_cast<uint16_t>(q);
     }
-    if (s->key_next < end) s->key_next = end;
+    if (s->key_next[L] < end) s->key_next[L] = end;
 }
 
 // Slides the window down by one half when the current position has reached the upper limit, and pulls
@@ -85,18 +92,22 @@ void refill_window(DeflateState* s) {
                 uint32_t v = s->chain_prev[n];
                 s->chain_prev[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
             }
-            if (s->use_key_chains) {
-                for (int level = 0; level < kKeyLevels; ++level) {
-                    for (uint32_t n = 0; n < kKeyHashSize; ++n) {
-                        uint32_t v = s->key_head[level][n];
-                        s->key_head[level][n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
-                    }
-                    for (uint32_t n = 0; n < kHalfWindow; ++n) {
-                        uint32_t v = s->key_prev[level][n];
-                        s->key_prev[level][n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
-                    }
+            for (int level = 0; level < kKeyLevels && s->use_key_chains; ++level) {
+                if (s->key_next[level] <= kHalfWindow) {
+                    // Nothing of this chain survives: its links are never read before they are written again.
+                    std::memset(s->key_head[level], 0, sizeof s->key_head[level]);
+                    s->key_next[level] = 0;
+                    continue;
                 }
-                s->key_next = s->key_next >= kHalfWindow ? s->key_next - kHalfWindow : 0;
+                for (uint32_t n = 0; n < kKeyHashSize; ++n) {
+                    uint32_t v = s->key_head[level][n];
+                    s->key_head[level][n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+                }
+                for (uint32_t n = 0; n < kHalfWindow; ++n) {
+                    uint32_t v = s->key_prev[level][n];
+                    s->key_prev[level][n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
+                }
+                s->key_next[level] -= kHalfWindow;
             }
             free_bytes += kHalfWindow;
         }
@@ -202,6 +213,7 @@ struct Walk {
     DeflateState* s;
     const uint8_t* window;
     const uint8_t* scan;
+    uint32_t cur;
     uint32_t limit;
     uint32_t budget;       // entries of the 3-byte chain the search may look at
     uint32_t nice;
@@ -219,6 +231,7 @@ struct Walk {
 template <int L>
 bool walk_key_chain(Walk& w, uint32_t scan_key) {
     DeflateState* const s = w.s;
+    fill_key_chain<L>(s, w.limit + 1, w.cur);
     const uint16_t* const prev = s->key_prev[L];
     const uint16_t* const rank = s->chain_rank;
     uint32_t e = s->key_head[L][scan_key];
@@ -295,7 +308,6 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     const bool use_keys = s->use_key_chains;
     const uint32_t first = candidate;
 
-    if (use_keys) fill_key_chains(s, cur);
     if (!use_keys || best < kKeyBytes[0] - 1) {
         for (;;) {
             const uint8_t* match = window + candidate;
@@ -338,7 +350,7 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     const uint64_t scan_hi = load64(scan + 8);
     const uint32_t scan_keys[kKeyLevels] = {key4(static_cast<uint32_t>(scan_lo)), key8(scan_lo), key16(scan_lo, scan_hi)};
     uint32_t below = candidate;
-    Walk w{s, window, scan, limit, budget, nice, first_rank, scan_lo, scan_hi, best, scan_end, match_pos, below};
+    Walk w{s, window, scan, cur, limit, budget, nice, first_rank, scan_lo, scan_hi, best, scan_end, match_pos, below};
     for (;;) {
         bool moved_up;
         if (w.best >= kKeyBytes[2] - 1) {
