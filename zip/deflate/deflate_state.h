@@ -104,7 +104,10 @@ struct DeflateState {
     // Positions are window indices below 65,536, so 16 bits hold them exactly; half the size of 32-bit
     // entries keeps more of the chains in the data cache during the searches.
     uint16_t chain_prev[kHalfWindow];  // previous position with the same hash, by position & 0x7FFF; 0 = none
-    uint16_t hash_head[kHashSize];     // most recent position of each hash value; 0 = none
+    // Per hash value: the most recent position in the low 16 bits (0 = none), and in the high 16 bits
+    // how many positions went into that chain so far (wrapping), the rank of the latest one. Side by
+    // side, an insertion touches one cache line for both.
+    uint32_t hash_head[kHashSize];
     int32_t block_begin;     // window position of the current block's start; negative once it slid out
     uint32_t hash_key;       // running hash of the string being inserted, 15 bits
     uint32_t prev_len;       // best match length at the previous position (2 = none); the search's starting bar
@@ -124,8 +127,7 @@ struct DeflateState {
     // of the 3-byte chain lie between two of them follows from the entries' ranks, so the chain_limit
     // count comes out as if every entry of the 3-byte chain had been visited.
     bool use_key_chains;               // set by init_matcher for levels 4 to 8
-    uint16_t hash_count[kHashSize];    // insertions into each hash chain so far (16 bits, wrapping)
-    uint16_t chain_rank[kHalfWindow];  // hash_count of the position's chain when it was inserted, by p & 0x7FFF
+    uint16_t chain_rank[kHalfWindow];  // the position's rank in its hash chain (see hash_head), by p & 0x7FFF
     uint16_t key_prev[kKeyLevels][kHalfWindow];   // previous position with the same K-byte key, by p & 0x7FFF
     uint16_t key_head[kKeyLevels][kKeyHashSize];  // most recent position of each K-byte key; 0 = none
     // First position not yet in each K-byte chain. A chain is filled only when a search is about to walk
