@@ -100,26 +100,34 @@ struct DeflateState {
     bool write_failed;      // a flush left bytes behind: nothing more is handed over, the entry fails
 
     // --- match finder ---
-    uint8_t window[kWindowSize + kWindowPad];  // sliding window, input read straight into it
+    uint8_t window[kWindowSize + kWindowPad];  // sliding window: filled by the reads of init_matcher and
+                                               // refill_window, its upper half copied down at each slide
     // Positions are window indices below 65,536, so 16 bits hold them exactly; half the size of 32-bit
     // entries keeps more of the chains in the data cache during the searches.
-    uint16_t chain_prev[kHalfWindow];  // previous position with the same hash, by position & 0x7FFF; 0 = none
+    uint16_t chain_prev[kHalfWindow];  // previous position with the same hash, by position & 0x7FFF; 0 = none;
+                                       // written by insert_string, rebased by refill_window
     // Per hash value: the most recent position in the low 16 bits (0 = none), and in the high 16 bits
     // how many positions went into that chain so far (wrapping), the rank of the latest one. Side by
-    // side, an insertion touches one cache line for both.
+    // side, an insertion touches one cache line for both. Written by insert_string, cleared by
+    // init_matcher, positions rebased by refill_window.
     uint32_t hash_head[kHashSize];
-    int32_t block_begin;     // window position of the current block's start; negative once it slid out
-    uint32_t hash_key;       // running hash of the string being inserted, 15 bits
-    uint32_t prev_len;       // best match length at the previous position (2 = none); the search's starting bar
-    uint32_t cur_pos;        // window index of the next byte to be coded
-    uint32_t match_pos;      // start of the best match of the last chain search
+    int32_t block_begin;     // window position of the current block's start (end_block sets it, refill_window
+                             // rebases it); negative once it slid out
+    uint32_t hash_key;       // running hash of the string being inserted, 15 bits; insert_string, and the
+                             // greedy loop after a skipped long match
+    uint32_t prev_len;       // best match length at the previous position (2 = none), set by the loops;
+                             // the starting bar of find_longest_match
+    uint32_t cur_pos;        // window index of the next byte to be coded; advanced by the loops, rebased at a slide
+    uint32_t match_pos;      // start of the best match of the last chain search (find_longest_match)
     uint32_t input_ended;    // read_input has reported the end; set by init_matcher / refill_window
-    uint32_t lookahead_len;  // valid bytes from cur_pos on
-    uint32_t chain_limit;    // chain entries examined per search, from the level's row
+    uint32_t lookahead_len;  // valid bytes from cur_pos on; grown by the reads, shrunk by the loops
+    uint32_t chain_limit;    // chain entries examined per search; this and the next three from the level's
+                             // row, set by init_matcher
     uint32_t lazy_limit;     // see LevelConfig
     uint32_t good_len;       // see LevelConfig
-    int32_t nice_len;        // see LevelConfig; lowered to the lookahead near the end of the input
-    const char* error_message;  // null, or the text of the last failed check
+    int32_t nice_len;        // see LevelConfig; lowered by the loops to the lookahead near the end of the input
+    const char* error_message;  // null, or the text of the last failed check; set by either half, read by
+                                // compress_entry at the end
 
     // --- search shortcut of the lazy levels; changes no match, only how fast the chain is walked ---
     // Once the best match has K - 1 bytes or more, only candidates that agree on the first K bytes can
@@ -127,11 +135,14 @@ struct DeflateState {
     // of the 3-byte chain lie between two of them follows from the entries' ranks, so the chain_limit
     // count comes out as if every entry of the 3-byte chain had been visited.
     bool use_key_chains;               // set by init_matcher for levels 4 to 8
-    uint16_t chain_rank[kHalfWindow];  // the position's rank in its hash chain (see hash_head), by p & 0x7FFF
-    uint16_t key_prev[kKeyLevels][kHalfWindow];   // previous position with the same K-byte key, by p & 0x7FFF
-    uint16_t key_head[kKeyLevels][kKeyHashSize];  // most recent position of each K-byte key; 0 = none
+    uint16_t chain_rank[kHalfWindow];  // the position's rank in its hash chain (see hash_head), by p & 0x7FFF;
+                                       // written by insert_string
+    // Previous position with the same K-byte key, by p & 0x7FFF, and the most recent position of each key
+    // (0 = none): written by fill_key_chain, rebased or cleared by refill_window.
+    uint16_t key_prev[kKeyLevels][kHalfWindow];
+    uint16_t key_head[kKeyLevels][kKeyHashSize];
     // First position not yet in each K-byte chain. A chain is filled only when a search is about to walk
-    // it, and only from the oldest position still within reach (cur_pos - 32,506) on.
+    // it, and only from the oldest position still within reach (cur_pos - 32,506) on; rebased at a slide.
     uint32_t key_next[kKeyLevels];
 };
 

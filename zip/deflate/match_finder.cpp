@@ -18,6 +18,25 @@ constexpr LevelConfig kLevels[9] = {
 
 constexpr uint32_t kReadEnded = 0xFFFFFFFFu;
 
+// Unaligned loads of window bytes, little-endian as the comparisons below assume.
+inline uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint32_t load32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 inline uint32_t update_hash(uint32_t key, uint8_t byte) { return ((key << kHashShift) ^ byte) & kHashMask; }
 
 // Inserts the string at p into its hash chain; returns the previous position with the same hash (0 = none).
@@ -34,18 +53,6 @@ inline uint32_t insert_string(DeflateState* s, uint32_t p) {
     return candidate;
 }
 
-inline uint32_t load32_at(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline uint64_t load64_at(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
 
 inline uint32_t key4(uint32_t first4) { return (first4 * 0x9E3779B1u) >> (32 - kKeyHashBits); }
@@ -55,8 +62,8 @@ inline uint32_t key16(uint64_t first8, uint64_t next8) {
 }
 
 inline uint32_t key_of_level(int level, const uint8_t* p) {
-    const uint64_t lo = load64_at(p);
-    return level == 0 ? key4(static_cast<uint32_t>(lo)) : level == 1 ? key8(lo) : key16(lo, load64_at(p + 8));
+    const uint64_t lo = load64(p);
+    return level == 0 ? key4(static_cast<uint32_t>(lo)) : level == 1 ? key8(lo) : key16(lo, load64(p + 8));
 }
 
 // Puts the positions from `from` up to below `end` into the chain of one key level, unless they are in
@@ -172,18 +179,6 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
     s->hash_key = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
 }
 
-inline uint16_t load16(const uint8_t* p) {
-    uint16_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline uint64_t load64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
 inline uint32_t lowest_set_byte(uint64_t x) {
 #if defined(__GNUC__) || defined(__clang__)
     return static_cast<uint32_t>(__builtin_ctzll(x)) >> 3;
@@ -245,7 +240,7 @@ bool walk_key_chain(Walk& w, uint32_t scan_key) {
         const uint8_t* match = w.window + e;
         bool member;
         if (L == 0) {
-            member = load32_at(match) == static_cast<uint32_t>(w.scan_lo);
+            member = load32(match) == static_cast<uint32_t>(w.scan_lo);
         } else if (L == 1) {
             member = load64(match) == w.scan_lo;
         } else {
