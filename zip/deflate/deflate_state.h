@@ -106,11 +106,8 @@ struct DeflateState {
     // entries keeps more of the chains in the data cache during the searches.
     uint16_t chain_prev[kHalfWindow];  // previous position with the same hash, by position & 0x7FFF; 0 = none;
                                        // written by insert_string, rebased by refill_window
-    // Per hash value: the most recent position in the low 16 bits (0 = none), and in the high 16 bits
-    // how many positions went into that chain so far (wrapping), the rank of the latest one. Side by
-    // side, an insertion touches one cache line for both. Written by insert_string, cleared by
-    // init_matcher, positions rebased by refill_window.
-    uint32_t hash_head[kHashSize];
+    uint16_t hash_head[kHashSize];     // most recent position of each hash value, 0 = none; written by
+                                       // insert_string, cleared by init_matcher, rebased by refill_window
     int32_t block_begin;     // window position of the current block's start (end_block sets it, refill_window
                              // rebases it); negative once it slid out
     uint32_t hash_key;       // running hash of the string being inserted, 15 bits; insert_string, and the
@@ -135,8 +132,9 @@ struct DeflateState {
     // of the 3-byte chain lie between two of them follows from the entries' ranks, so the chain_limit
     // count comes out as if every entry of the 3-byte chain had been visited.
     bool use_key_chains;               // set by init_matcher for levels 4 to 8
-    uint16_t chain_rank[kHalfWindow];  // the position's rank in its hash chain (see hash_head), by p & 0x7FFF;
-                                       // written by insert_string
+    uint16_t hash_count[kHashSize];    // positions put into each hash chain so far (16 bits, wrapping)
+    uint16_t chain_rank[kHalfWindow];  // hash_count of the position's chain right after its insertion, by
+                                       // p & 0x7FFF; both written by insert_string
     // Previous position with the same K-byte key, by p & 0x7FFF, and the most recent position of each key
     // (0 = none): written by fill_key_chain, rebased or cleared by refill_window.
     uint16_t key_prev[kKeyLevels][kHalfWindow];

@@ -42,14 +42,12 @@ inline uint32_t update_hash(uint32_t key, uint8_t byte) { return ((key << kHashS
 // Inserts the string at p into its hash chain; returns the previous position with the same hash (0 = none).
 inline uint32_t insert_string(DeflateState* s, uint32_t p) {
     const uint32_t key = s->hash_key = update_hash(s->hash_key, s->window[p + kMinMatch - 1]);
-    const uint32_t head = s->hash_head[key];
-    const uint32_t candidate = head & 0xFFFF;
+    const uint32_t candidate = s->hash_head[key];
     s->chain_prev[p & kChainMask] = static_cast<uint16_t>(candidate);
+    s->hash_head[key] = static_cast<uint16_t>(p);
     // Ranks are consecutive along the chain: the number of entries between two positions is their rank
     // difference.
-    const uint32_t rank = (head >> 16) + 1;
-    s->hash_head[key] = (rank << 16) | p;
-    s->chain_rank[p & kChainMask] = static_cast<uint16_t>(rank);
+    s->chain_rank[p & kChainMask] = ++s->hash_count[key];
     return candidate;
 }
 
@@ -96,8 +94,7 @@ void refill_window(DeflateState* s) {
             s->block_begin -= static_cast<int32_t>(kHalfWindow);
             for (uint32_t n = 0; n < kHashSize; ++n) {
                 uint32_t v = s->hash_head[n];
-                uint32_t pos = v & 0xFFFF;
-                s->hash_head[n] = (v & 0xFFFF0000u) | (pos >= kHalfWindow ? pos - kHalfWindow : 0);
+                s->hash_head[n] = static_cast<uint16_t>(v >= kHalfWindow ? v - kHalfWindow : 0);
             }
             for (uint32_t n = 0; n < kHalfWindow; ++n) {
                 uint32_t v = s->chain_prev[n];
