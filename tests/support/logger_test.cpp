@@ -97,11 +97,14 @@ TEST(Logger, TwoThreadsNeverInterleave) {
     const std::wstring& dir = temp.path();
     {
         CLogger logger(dir, L"");
-        auto worker = [](void* p) -> DWORD {
-            for (int i = 0; i < 200; ++i) static_cast<CLogger*>(p)->LogError(L"worker line with some length to it");
-            return 0;
+        // WINAPI: a plain lambda has the wrong calling convention for 32-bit thread procedures.
+        struct Worker {
+            static DWORD WINAPI Run(void* p) {
+                for (int i = 0; i < 200; ++i) static_cast<CLogger*>(p)->LogError(L"worker line with some length to it");
+                return 0;
+            }
         };
-        HANDLE t = CreateThread(nullptr, 0, worker, &logger, 0, nullptr);
+        HANDLE t = CreateThread(nullptr, 0, Worker::Run, &logger, 0, nullptr);
         for (int i = 0; i < 200; ++i) logger.LogError(L"main line");
         WaitForSingleObject(t, INFINITE);
         CloseHandle(t);
