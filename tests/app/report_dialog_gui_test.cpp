@@ -80,23 +80,64 @@ bool BringToFront(HWND dialog) {
     return GetForegroundWindow() == dialog;
 }
 
-// Presses Ctrl+A as a hand does and keeps both keys down until the selection has changed (or a
-// second passed): the reporter asks for the keys' state when it takes a key-down message, not
-// when the key was pressed. Control goes down first and alone, or its own key-down would already
-// find both keys down and toggle once more.
-std::pair<int, int> PressCtrlA(HWND edit) {
-    std::pair<int, int> before = Selection(edit);
-    SendKey(VK_CONTROL, false);
-    Sleep(150);
-    SendKey('A', false);
-    std::pair<int, int> after = before;
-    for (int i = 0; i < 50 && after == before; ++i) {
-        Sleep(20);
-        after = Selection(edit);
+// Our thread shares the reporter thread's input state while this lives: GetKeyState here then
+// tells which key messages the reporter has taken from its queue, not only which keys are down.
+class SharedInputState {
+public:
+    explicit SharedInputState(HWND window) : m_other(GetWindowThreadProcessId(window, nullptr)) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // a thread joins input only with a queue
+        m_attached = m_other && AttachThreadInput(GetCurrentThreadId(), m_other, TRUE);
     }
-    SendKey('A', true);
-    SendKey(VK_CONTROL, true);
-    Sleep(50);
+    ~SharedInputState() {
+        if (m_attached) AttachThreadInput(GetCurrentThreadId(), m_other, FALSE);
+    }
+    SharedInputState(const SharedInputState&) = delete;
+    SharedInputState& operator=(const SharedInputState&) = delete;
+
+    bool Attached() const { return m_attached; }
+    // Waits until the reporter has taken the key's last message, down or up.
+    bool WaitTaken(int key, bool down) const {
+        for (int i = 0; i < 100; ++i) {
+            if (((GetKeyState(key) & 0x8000) != 0) == down) return true;
+            Sleep(10);
+        }
+        return false;
+    }
+
+private:
+    DWORD m_other;
+    bool m_attached = false;
+};
+
+// Presses Ctrl+A as a hand does: Control first, and A only once the reporter has taken Control's
+// key-down, since the reporter looks at the keys' state when it takes each key-down and Control's
+// own key-down would toggle too if A were already down. Both keys stay down until the selection
+// has changed (or a second has passed). A Control that went to another window while the
+// foreground was moving is pressed again.
+std::pair<int, int> PressCtrlA(HWND dialog, HWND edit) {
+    SharedInputState input(edit);
+    EXPECT_TRUE(input.Attached());
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_TRUE(BringToFront(dialog));
+        SendKey(VK_CONTROL, false);
+        if (!input.WaitTaken(VK_CONTROL, true)) {
+            SendKey(VK_CONTROL, true);
+            continue;
+        }
+        std::pair<int, int> before = Selection(edit);
+        SendKey('A', false);
+        std::pair<int, int> after = before;
+        for (int i = 0; i < 50 && after == before; ++i) {
+            Sleep(20);
+            after = Selection(edit);
+        }
+        SendKey('A', true);
+        SendKey(VK_CONTROL, true);
+        input.WaitTaken(VK_CONTROL, false);
+        return Selection(edit);
+    }
+    ADD_FAILURE() << "the reporter never took the Control key";
     return Selection(edit);
 }
 
@@ -259,17 +300,17 @@ TEST_F(ReportDialogTest, LengthLimitCutsWithoutLeavingHalfAPair) {
 TEST_F(ReportDialogTest, CtrlATogglesBetweenAllAndNothingSelected) {
     ASSERT_TRUE(BringToFront(dialog)) << "real keys go to the foreground window";
     ASSERT_TRUE(driver::ClickInto(edit));
-    EXPECT_EQ(PressCtrlA(edit), std::make_pair(0, 0)) << "an empty box counts as all selected: nothing selected";
+    EXPECT_EQ(PressCtrlA(dialog, edit), std::make_pair(0, 0)) << "an empty box counts as all selected: nothing selected";
 
     ASSERT_TRUE(driver::TypeUnits(edit, L"保存时崩溃"));
     ASSERT_EQ(Selection(edit), std::make_pair(5, 5));
-    EXPECT_EQ(PressCtrlA(edit), std::make_pair(0, 5));
-    EXPECT_EQ(PressCtrlA(edit), std::make_pair(5, 5));
-    EXPECT_EQ(PressCtrlA(edit), std::make_pair(0, 5));
+    EXPECT_EQ(PressCtrlA(dialog, edit), std::make_pair(0, 5));
+    EXPECT_EQ(PressCtrlA(dialog, edit), std::make_pair(5, 5));
+    EXPECT_EQ(PressCtrlA(dialog, edit), std::make_pair(0, 5));
 
     // A part selected is not all: Ctrl+A selects everything.
     SendMessageTimeoutW(edit, EM_SETSEL, 1, 3, SMTO_NORMAL, 5000, nullptr);
-    EXPECT_EQ(PressCtrlA(edit), std::make_pair(0, 5));
+    EXPECT_EQ(PressCtrlA(dialog, edit), std::make_pair(0, 5));
     EXPECT_EQ(reporter.EditText(), L"保存时崩溃") << "the key never reaches the box as a character";
 }
 
