@@ -131,6 +131,8 @@ bool CVELKBugReportDlg::FilterKeyDown(MSG& message) {
     if (message.message != WM_KEYDOWN) return CModalDialog::PreFilterMessage(message);
     // Escape would reach the dialog as IDCANCEL and close it; here it does nothing, in every control.
     if (message.wParam == VK_ESCAPE) return true;
+    // The keys' state decides, not the message's key: any key-down for the box while Control and A
+    // are both held toggles, the repeats of a held A included.
     if (KeyIsDown(VK_CONTROL) && KeyIsDown('A') && message.hwnd == m_descriptionEdit.GetHwnd()) {
         std::wstring text = m_descriptionEdit.GetText();
         DWORD start = 0, end = 0;

@@ -23,10 +23,10 @@ CApplication* CApplication::Current() {
 
 bool CApplication::InitApplicationBase() {
     if (m_restartFlags & kRestartOnly) {
-        // Restart only: no recovery callback, no autosave. An empty command line restarts the program
-        // as it was started (it reads none). The system restarts only a process that ran for a minute
-        // before it ended unexpectedly, so a quick crash loop cannot form.
-        ::RegisterApplicationRestart(L"", 0);
+        // Restart only: no recovery callback, no autosave, and no arguments (the program reads none).
+        // The system restarts only a process that ran for a minute before it ended unexpectedly, so
+        // a quick crash loop cannot form. A failure changes nothing for this run.
+        ::RegisterApplicationRestart(nullptr, 0);
     }
     return true;
 }
