@@ -6,9 +6,10 @@
 
 #include "app/framework/dialog.h"
 #include "report/report_data.h"
+#include "upload/upload_report.h"
 
 // Posted by the upload worker, exactly once per upload, when it has finished.
-constexpr UINT WM_UPLOAD_FINISHED = WM_USER + 1;
+using velk::WM_UPLOAD_FINISHED;
 
 class CVELKBugReportDlg : public velk::ui::CModalDialog, public velk::CReportData {
 public:

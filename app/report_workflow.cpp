@@ -12,9 +12,6 @@
 #include "support/logger.h"
 #include "upload/upload_report.h"
 
-// The dialog's event table and the upload must agree on the one message between the threads.
-static_assert(WM_UPLOAD_FINISHED == velk::WM_UPLOAD_FINISHED, "the dialog waits for the message the upload posts");
-
 namespace {
 
 // TovrekCRM.exe in the reporter's own directory, started as an independent process. A failure
