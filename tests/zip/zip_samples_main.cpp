@@ -12,23 +12,12 @@
 #include <vector>
 
 #include "support/text_convert.h"
+#include "tests/zip/zip_test_data.h"
+
+using velk_test::LogText;
+using velk_test::RandomBytes;
 
 namespace {
-
-std::string RandomBytes(size_t count, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string bytes(count, '\0');
-    for (auto& b : bytes) b = static_cast<char>(gen());
-    return bytes;
-}
-
-std::string LogText(size_t lines) {
-    std::string text;
-    for (size_t i = 0; i < lines; ++i)
-        text += "2024-03-05 09:02:" + std::to_string(i % 60) + " [worker " + std::to_string(i % 7) + "] request " +
-                std::to_string(i * 37 % 1000) + " done\r\n";
-    return text;
-}
 
 // A dump-like file: a small header, runs of zeros, random stretches and repeated records.
 std::string DumpLike() {

@@ -9,6 +9,7 @@
 #include "tests/common/temp_dir.h"
 #include "tests/zip/archive_reader.h"
 #include "zip/zip_writer_win.h"
+#include "tests/zip/zip_test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,6 @@ using namespace velk_test;
 using velk_zip::ZipWriter;
 
 namespace {
-
-std::string RandomBytes(size_t count, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string bytes(count, '\0');
-    for (auto& b : bytes) b = static_cast<char>(gen());
-    return bytes;
-}
 
 // Wine's Z: drive is the Linux root, and writes to /dev/full fail with "disk full".
 const wchar_t kFullDevice[] = L"Z:\\dev\\full";

@@ -9,6 +9,7 @@
 #include "tests/common/temp_dir.h"
 #include "tests/zip/archive_reader.h"
 #include "zip/zip_writer_win.h"
+#include "tests/zip/zip_test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -20,21 +21,6 @@
 using namespace velk_test;
 
 namespace {
-
-std::string RandomBytes(size_t count, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string bytes(count, '\0');
-    for (auto& b : bytes) b = static_cast<char>(gen());
-    return bytes;
-}
-
-std::string LogText(size_t lines) {
-    std::string text;
-    for (size_t i = 0; i < lines; ++i)
-        text += "2024-03-05 09:02:" + std::to_string(i % 60) + " [worker " + std::to_string(i % 7) +
-                "] request " + std::to_string(i * 37 % 1000) + " done\r\n";
-    return text;
-}
 
 // The entry's bytes as a reader gets them: stored data as it is, deflated data through zlib.
 std::string Contents(const ArchiveEntry& e) {

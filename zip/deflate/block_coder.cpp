@@ -262,13 +262,26 @@ void build_code_tree(DeflateState* s, TreeDescriptor* desc) {
 // ---------------------------------------------------------------------------------------------
 // Dynamic header.
 
+// How long the next run of code lengths may grow and how short it may be before repeat codes
+// pay off; count_length_runs and emit_length_runs must walk with exactly the same rule.
+// prev is the length just coded (-1 before the first run), next the length the run starts with.
+inline void set_run_limits(int prev, int next, int* max_run, int* min_run) {
+    if (next == 0) {
+        *max_run = 138, *min_run = 3;
+    } else if (prev == next) {
+        *max_run = 6, *min_run = 3;
+    } else {
+        *max_run = 7, *min_run = 4;
+    }
+}
+
 // Counts how often each code-length symbol will be sent for tree[0..max_code].
 void count_length_runs(DeflateState* s, TreeEntry* tree, int max_code) {
     int prev = -1;
     int next = tree[0].parent_or_len;
     int count = 0;
-    int max_run = 7, min_run = 4;
-    if (next == 0) max_run = 138, min_run = 3;
+    int max_run, min_run;
+    set_run_limits(-1, next, &max_run, &min_run);
     tree[max_code + 1].parent_or_len = 0xFFFF;  // guard: ends the last run
 
     for (int n = 0; n <= max_code; ++n) {
@@ -287,13 +300,7 @@ void count_length_runs(DeflateState* s, TreeEntry* tree, int max_code) {
         }
         count = 0;
         prev = cur;
-        if (next == 0) {
-            max_run = 138, min_run = 3;
-        } else if (cur == next) {
-            max_run = 6, min_run = 3;
-        } else {
-            max_run = 7, min_run = 4;
-        }
+        set_run_limits(cur, next, &max_run, &min_run);
     }
 }
 
@@ -302,8 +309,8 @@ void emit_length_runs(DeflateState* s, const TreeEntry* tree, int max_code) {
     int prev = -1;
     int next = tree[0].parent_or_len;
     int count = 0;
-    int max_run = 7, min_run = 4;
-    if (next == 0) max_run = 138, min_run = 3;
+    int max_run, min_run;
+    set_run_limits(-1, next, &max_run, &min_run);
 
     for (int n = 0; n <= max_code; ++n) {
         int cur = next;
@@ -329,13 +336,7 @@ void emit_length_runs(DeflateState* s, const TreeEntry* tree, int max_code) {
         }
         count = 0;
         prev = cur;
-        if (next == 0) {
-            max_run = 138, min_run = 3;
-        } else if (cur == next) {
-            max_run = 6, min_run = 3;
-        } else {
-            max_run = 7, min_run = 4;
-        }
+        set_run_limits(cur, next, &max_run, &min_run);
     }
 }
 
