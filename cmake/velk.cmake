@@ -47,5 +47,14 @@ function(velk_test_properties test env)
 endfunction()
 
 if(WIN32)
+  # PE32 programs need the emulated 32-bit half that scripts/bootstrap sets up; scripts/wine-run and
+  # scripts/wine-session read the build's launcher from the file, so direct calls pick it too.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(velk_wine_default ${CMAKE_SOURCE_DIR}/scripts/wine32)
+  else()
+    set(velk_wine_default /usr/lib/wine/wine64)
+  endif()
+  set(VELK_WINE ${velk_wine_default} CACHE FILEPATH "Wine launcher that runs this build's programs")
+  file(WRITE ${CMAKE_BINARY_DIR}/wine-launcher "${VELK_WINE}\n")
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run ${CMAKE_BINARY_DIR})
 endif()
