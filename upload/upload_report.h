@@ -10,7 +10,9 @@
 namespace velk {
 
 // Posted (wParam 0, lParam 0) to the window that asked for the upload, exactly once per upload.
-constexpr UINT WM_UPLOAD_FINISHED = WM_USER + 1;
+// From the WM_APP range: the WM_USER numbers of a dialog are its stock DM_GETDEFID, DM_SETDEFID
+// and DM_REPOSITION, and WM_USER + 1 would make a DM_SETDEFID end the report.
+constexpr UINT WM_UPLOAD_FINISHED = WM_APP + 1;
 
 struct UploadRequest {
     std::wstring url;          // the upload address; empty or unusable ends the upload quietly

@@ -11,6 +11,7 @@
 
 #include "tests/app/reporter_process.h"
 #include "tools/dialog_driver/dialog_remote.h"
+#include "upload/upload_report.h"
 
 namespace {
 
@@ -333,6 +334,22 @@ TEST_F(ReportDialogTest, EscapeNeverClosesTheDialog) {
     EXPECT_TRUE(IsWindowVisible(dialog));
 }
 
+// The stock dialog messages numbered from WM_USER keep their own meaning: none of them is taken
+// for the upload's signal, so the dialog stays up with its archive and nothing ends.
+TEST_F(ReportDialogTest, StockDialogMessagesLeaveTheDialogRunning) {
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(dialog, DM_SETDEFID, IDOK, 0, SMTO_NORMAL, 5000, &result));
+    ASSERT_TRUE(SendMessageTimeoutW(dialog, DM_GETDEFID, 0, 0, SMTO_NORMAL, 5000, &result));
+    EXPECT_EQ(result, static_cast<DWORD_PTR>(MAKELONG(IDOK, DC_HASDEFID)));
+    ASSERT_TRUE(SendMessageTimeoutW(dialog, DM_REPOSITION, 0, 0, SMTO_NORMAL, 5000, &result));
+    EXPECT_FALSE(driver::WaitUntilGone(1000, reporter.ProcessId()));
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((reporter.Install() / L"*.zip").c_str(), &data);
+    EXPECT_NE(find, INVALID_HANDLE_VALUE) << "the archive was deleted";
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
 // ---- System menu and the close box ----
 
 TEST_F(ReportDialogTest, AboutBoxOpensFromTheSystemMenuCommand) {
@@ -365,8 +382,8 @@ TEST(ReportDialogEndTest, EachEndingEndsTheProcess) {
     const Case cases[] = {
         {"close box", WM_SYSCOMMAND, SC_CLOSE, false},
         {"close request (Alt+F4)", WM_CLOSE, 0, false},
-        {"upload finished", WM_USER + 1, 0, false},
-        {"upload finished while hidden", WM_USER + 1, 0, true},
+        {"upload finished", velk::WM_UPLOAD_FINISHED, 0, false},
+        {"upload finished while hidden", velk::WM_UPLOAD_FINISHED, 0, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
