@@ -1,6 +1,7 @@
 // Fuzz target for the deflate compressor: the first byte picks the level (1 to 8), the rest is the
 // entry's input, read in chunks whose sizes also come from that byte. The output must inflate back
-// exactly with zlib, with no error message and with the returned size equal to the bytes flushed.
+// exactly with zlib, with no error message and with the returned size equal to the bytes flushed, and
+// it must equal, byte for byte, what the plain reference match finder makes of the same input.
 #include <zlib.h>
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/zip/deflate/reference_match_finder.h"
 #include "zip/deflate/deflate.h"
 
 namespace {
@@ -72,5 +74,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     inflateEnd(&z);
     if (rc != Z_STREAM_END || !all_used) fail("not a complete raw deflate stream");
     if (produced != job.size || std::memcmp(back.data(), job.data, job.size) != 0) fail("round trip differs");
+
+    FuzzJob plain{data + 1, size - 1, 0, job.chunk, {}};
+    uint16_t plain_flags = 0;
+    CompressResult p =
+        reference_compress_entry(&plain, fuzz_read, fuzz_flush, buffer.data(), capacity, level, &plain_flags);
+    if (p.error_message != nullptr) fail(p.error_message);
+    if (plain.out != job.out || plain_flags != flags) fail("output differs from the plain reference walk");
     return 0;
 }

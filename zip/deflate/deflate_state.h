@@ -126,7 +126,8 @@ struct DeflateState {
     const char* error_message;  // null, or the text of the last failed check; set by either half, read by
                                 // compress_entry at the end
 
-    // --- search shortcut of the lazy levels; changes no match, only how fast the chain is walked ---
+    // --- search shortcut of the lazy levels; changes no match, only how fast the chain is walked
+    //     (tests/zip/deflate/agreement_test.cpp holds it to the plain reference walk) ---
     // Once the best match has K - 1 bytes or more, only candidates that agree on the first K bytes can
     // beat it. Those are found through chains keyed by the first K bytes (K = 4, 8, 16); how many entries
     // of the 3-byte chain lie between two of them follows from the entries' ranks, so the chain_limit

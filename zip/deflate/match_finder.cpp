@@ -304,7 +304,9 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     const bool use_keys = s->use_key_chains;
     const uint32_t first = candidate;
 
-    if (!use_keys || best < kKeyBytes[0] - 1) {
+    // A first candidate exactly kMaxDist back is the only one in reach (every later one lies below it).
+    // The key chains hold only positions above the limit, so it is looked at here, on the plain walk.
+    if (!use_keys || best < kKeyBytes[0] - 1 || first <= limit) {
         for (;;) {
             const uint8_t* match = window + candidate;
             if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {

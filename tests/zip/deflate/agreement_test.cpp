@@ -1,0 +1,172 @@
+// The compressor against the plain reference match finder: identical bytes on inputs built for the
+// edge distances (32,506, the window's end and slide), at every level and with odd read sizes, and on
+// the benchmark corpus when VELK_DEFLATE_CORPUS names its folder. Says nothing about speed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/zip/deflate/reference_match_finder.h"
+#include "zip/deflate/deflate.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using CompressFn = CompressResult (*)(void*, ReadInputFn, FlushOutputFn, uint8_t*, uint32_t, int, uint16_t*);
+
+struct Source {
+    const uint8_t* data;
+    size_t size;
+    size_t pos;
+    uint32_t chunk;  // 0 = as much as asked
+    Bytes out;
+};
+
+uint32_t read_source(void* user, uint8_t* destination, uint32_t max_bytes) {
+    auto* src = static_cast<Source*>(user);
+    size_t n = src->size - src->pos;
+    if (n > max_bytes) n = max_bytes;
+    if (src->chunk != 0 && n > src->chunk) n = src->chunk;
+    if (n != 0) std::memcpy(destination, src->data + src->pos, n);
+    src->pos += n;
+    return static_cast<uint32_t>(n);
+}
+
+void flush_sink(void* user, const uint8_t* buffer, uint32_t* count) {
+    auto* src = static_cast<Source*>(user);
+    src->out.insert(src->out.end(), buffer, buffer + *count);
+    *count = 0;
+}
+
+struct Output {
+    Bytes bytes;
+    const char* error;
+};
+
+Output run(CompressFn fn, const uint8_t* data, size_t size, int level, uint32_t chunk) {
+    Source src{data, size, 0, chunk, {}};
+    Bytes buffer(16384);
+    uint16_t flags = 0;
+    CompressResult r = fn(&src, read_source, flush_sink, buffer.data(), uint32_t(buffer.size()), level, &flags);
+    return {std::move(src.out), r.error_message};
+}
+
+// Index of the first differing byte, or -1.
+long first_difference(const Bytes& a, const Bytes& b) {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return long(i);
+    return a.size() == b.size() ? -1 : long(n);
+}
+
+void expect_same(const uint8_t* data, size_t size, int level, uint32_t chunk, const std::string& what) {
+    Output fast = run(compress_entry, data, size, level, chunk);
+    Output plain = run(reference_compress_entry, data, size, level, chunk);
+    EXPECT_EQ(fast.error, nullptr) << what << ": " << fast.error;
+    EXPECT_EQ(plain.error, nullptr) << what << ": " << plain.error;
+    EXPECT_EQ(first_difference(fast.bytes, plain.bytes), -1)
+        << what << " level " << level << " chunk " << chunk << ": " << fast.bytes.size() << " bytes against "
+        << plain.bytes.size();
+}
+
+struct Rng {
+    uint64_t x;
+    uint32_t next() {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        return uint32_t(x >> 16);
+    }
+};
+
+// Bytes from a small alphabet, so that short matches (and so a previous match of 3 bytes or more) are
+// everywhere, with copies planted at one exact distance: the walk's first candidate lies that far back.
+Bytes planted(size_t size, uint32_t alphabet, uint32_t distance, uint32_t copy_len, uint64_t seed) {
+    Rng rng{seed};
+    Bytes b(size);
+    for (auto& c : b) c = uint8_t('a' + rng.next() % alphabet);
+    for (size_t at = distance; at + copy_len <= size; at += distance / 3 + rng.next() % 977) {
+        std::memcpy(b.data() + at, b.data() + at - distance, copy_len);
+    }
+    return b;
+}
+
+// Random bytes with, every few KiB, a string whose only earlier copy lies exactly `distance` back, at
+// a position whose predecessor has a 3-byte match of its own: the search there starts with a previous
+// match already found, and the string's one candidate is the first of its chain.
+Bytes far_first_candidates(size_t size, uint32_t distance, uint64_t seed) {
+    Rng rng{seed};
+    Bytes b(size);
+    for (auto& c : b) c = uint8_t(rng.next());
+    for (size_t q = distance + 300; q + 40 <= size; q += 4999) {
+        for (size_t i = 0; i < 33; ++i) b[q - distance + i] = uint8_t(rng.next());
+        std::memcpy(b.data() + q, b.data() + q - distance, 33);
+        const size_t r = q - 1 - 200;  // "X A B", then not C: a 3-byte match for the position before q
+        b[r] = b[q - 1] = uint8_t(rng.next());
+        b[r + 1] = b[q];
+        b[r + 2] = b[q + 1];
+        b[r + 3] = uint8_t(b[q + 2] ^ 1);
+    }
+    return b;
+}
+
+TEST(DeflateAgreement, EdgeDistancesAndTheWindowsEnd) {
+    struct Case {
+        size_t size;
+        uint32_t alphabet, distance, copy_len;  // alphabet 0: far_first_candidates
+    };
+    // 32,506 is the farthest a match reaches, and only the first candidate may lie there; 32,505 and
+    // 32,507 sit on either side. Sizes around 65,274 and 65,536 put the copies at the slide and past it.
+    const Case cases[] = {
+        {300000, 0, 32506, 0},   {300000, 0, 32505, 0},   {300000, 0, 32507, 0},   {200000, 4, 32506, 40},
+        {200000, 4, 32505, 40},  {120000, 2, 32506, 300}, {200000, 16, 32506, 12}, {200000, 256, 32506, 5},
+        {65274 + 40, 4, 32506, 30}, {65536 + 300, 3, 32506, 258}, {98304, 4, 32768, 64}, {70000, 64, 32506, 4},
+    };
+    const uint32_t chunks[] = {0, 1, 4099};
+    for (const Case& c : cases) {
+        const uint64_t seed = c.size * 31 + c.alphabet + c.distance;
+        Bytes input = c.alphabet == 0 ? far_first_candidates(c.size, c.distance, seed)
+                                      : planted(c.size, c.alphabet, c.distance, c.copy_len, seed);
+        const std::string what = "size " + std::to_string(c.size) + " alphabet " + std::to_string(c.alphabet) +
+                                 " distance " + std::to_string(c.distance);
+        for (int level = 1; level <= 8; ++level) expect_same(input.data(), input.size(), level, 0, what);
+        for (uint32_t chunk : chunks) expect_same(input.data(), input.size(), 8, chunk, what);
+    }
+}
+
+TEST(DeflateAgreement, InputsShorterThanTheLookaheadAndRuns) {
+    // Every position near the input's end compares over stale window bytes; runs fill whole chains.
+    Rng rng{7};
+    for (size_t size : {size_t(1), size_t(2), size_t(3), size_t(261), size_t(262), size_t(263), size_t(4096)}) {
+        Bytes text(size), run(size, 'x');
+        for (auto& c : text) c = uint8_t('a' + rng.next() % 3);
+        for (int level = 1; level <= 8; ++level) {
+            expect_same(text.data(), size, level, 0, "text of " + std::to_string(size));
+            expect_same(run.data(), size, level, 0, "run of " + std::to_string(size));
+        }
+    }
+}
+
+// The benchmark corpus: a 32 MiB minidump, an 8 MiB log, random bytes. Level 8 over every file; the
+// other levels over each file's first MiB, which is enough to reach every path of theirs.
+TEST(DeflateAgreement, BenchmarkCorpus) {
+    const char* dir = std::getenv("VELK_DEFLATE_CORPUS");
+    if (dir == nullptr || *dir == 0) GTEST_SKIP() << "VELK_DEFLATE_CORPUS names no corpus folder";
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string name = entry.path().filename().string();
+        expect_same(bytes.data(), bytes.size(), 8, 0, name);
+        const size_t head = std::min<size_t>(bytes.size(), 1 << 20);
+        for (int level = 1; level <= 7; ++level) expect_same(bytes.data(), head, level, 0, name + " head");
+        ++files;
+    }
+    EXPECT_GT(files, 0u) << "no files in " << dir;
+}
+
+}  // namespace
