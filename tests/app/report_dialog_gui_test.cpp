@@ -55,10 +55,49 @@ std::pair<int, int> Selection(HWND edit) {
     return {LOWORD(packed), HIWORD(packed)};
 }
 
+// How long a wait for the reporter's next state may take: generous, as the 32-bit build runs
+// emulated and the machine may be busy; a wait ends as soon as the state is there.
+constexpr ULONGLONG kStateWaitMs = 10000;
+
+template <typename Done>
+bool WaitFor(Done done) {
+    ULONGLONG deadline = GetTickCount64() + kStateWaitMs;
+    while (!done()) {
+        if (GetTickCount64() >= deadline) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// A message sent to the reporter's thread is handled at its next look into its queue, so the
+// answer means the message it was taking before has been handled in full (the pre-filter included).
+bool RoundTrip(HWND window) {
+    DWORD_PTR ignored = 0;
+    return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored) != 0;
+}
+
+DWORD_PTR CheckState(HWND checkBox) {
+    DWORD_PTR state = 0;
+    SendMessageTimeoutW(checkBox, BM_GETCHECK, 0, 0, SMTO_NORMAL, 5000, &state);
+    return state;
+}
+
+// Waits until the reporter has handled everything posted to it so far: posted messages are taken
+// in order, so a check mark posted last shows only once all before it are done. The box's state
+// is put back afterwards.
+bool HandledPosted(HWND checkBox) {
+    DWORD_PTR before = CheckState(checkBox);
+    DWORD_PTR mark = before == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+    PostMessageW(checkBox, BM_SETCHECK, mark, 0);
+    bool handled = WaitFor([&] { return !IsWindow(checkBox) || CheckState(checkBox) == mark; }) && IsWindow(checkBox);
+    SendMessageTimeoutW(checkBox, BM_SETCHECK, before, 0, SMTO_NORMAL, 5000, nullptr);
+    return handled;
+}
+
 // Moves the focus inside the dialog as the dialog manager does for Tab, here straight to `target`.
 void MoveFocusTo(HWND dialog, HWND target) {
     PostMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
-    for (int i = 0; i < 150 && driver::GetRemoteFocus(dialog) != target; ++i) Sleep(20);
+    WaitFor([&] { return driver::GetRemoteFocus(dialog) == target; });
 }
 
 // Real keys through the system's input queue, so that GetAsyncKeyState in the reporter sees them.
@@ -73,12 +112,11 @@ void SendKey(WORD key, bool up) {
 }
 
 bool BringToFront(HWND dialog) {
-    for (int i = 0; i < 100; ++i) {
+    return WaitFor([&] {
         if (GetForegroundWindow() == dialog) return true;
         SetForegroundWindow(dialog);
-        Sleep(20);
-    }
-    return GetForegroundWindow() == dialog;
+        return false;
+    });
 }
 
 // Our thread shares the reporter thread's input state while this lives: GetKeyState here then
@@ -99,11 +137,7 @@ public:
     bool Attached() const { return m_attached; }
     // Waits until the reporter has taken the key's last message, down or up.
     bool WaitTaken(int key, bool down) const {
-        for (int i = 0; i < 100; ++i) {
-            if (((GetKeyState(key) & 0x8000) != 0) == down) return true;
-            Sleep(10);
-        }
-        return false;
+        return WaitFor([&] { return ((GetKeyState(key) & 0x8000) != 0) == down; });
     }
 
 private:
@@ -113,9 +147,9 @@ private:
 
 // Presses Ctrl+A as a hand does: Control first, and A only once the reporter has taken Control's
 // key-down, since the reporter looks at the keys' state when it takes each key-down and Control's
-// own key-down would toggle too if A were already down. Both keys stay down until the selection
-// has changed (or a second has passed). A Control that went to another window while the
-// foreground was moving is pressed again.
+// own key-down would toggle too if A were already down. Both keys stay down until the reporter
+// has taken A's key-down and handled it, however slowly it runs. A Control that went to another
+// window while the foreground was moving is pressed again.
 std::pair<int, int> PressCtrlA(HWND dialog, HWND edit) {
     SharedInputState input(edit);
     EXPECT_TRUE(input.Attached());
@@ -126,15 +160,12 @@ std::pair<int, int> PressCtrlA(HWND dialog, HWND edit) {
             SendKey(VK_CONTROL, true);
             continue;
         }
-        std::pair<int, int> before = Selection(edit);
         SendKey('A', false);
-        std::pair<int, int> after = before;
-        for (int i = 0; i < 50 && after == before; ++i) {
-            Sleep(20);
-            after = Selection(edit);
-        }
+        EXPECT_TRUE(input.WaitTaken('A', true)) << "the reporter never took A's key-down";
+        EXPECT_TRUE(RoundTrip(edit));
         SendKey('A', true);
         SendKey(VK_CONTROL, true);
+        input.WaitTaken('A', false);
         input.WaitTaken(VK_CONTROL, false);
         return Selection(edit);
     }
@@ -323,13 +354,22 @@ TEST_F(ReportDialogTest, EscapeNeverClosesTheDialog) {
         MoveFocusTo(dialog, target);
         PostMessageW(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
         PostMessageW(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        EXPECT_TRUE(HandledPosted(check)) << "the dialog went away";
+        // A dialog that was ended is gone shortly after the message that ended it was handled.
         EXPECT_FALSE(driver::WaitUntilGone(500, reporter.ProcessId()));
         EXPECT_TRUE(reporter.IsRunning());
     }
     // And a real Escape from the keyboard.
     ASSERT_TRUE(BringToFront(dialog));
-    SendKey(VK_ESCAPE, false);
-    SendKey(VK_ESCAPE, true);
+    {
+        SharedInputState input(dialog);
+        EXPECT_TRUE(input.Attached());
+        SendKey(VK_ESCAPE, false);
+        EXPECT_TRUE(input.WaitTaken(VK_ESCAPE, true));
+        SendKey(VK_ESCAPE, true);
+        EXPECT_TRUE(input.WaitTaken(VK_ESCAPE, false));
+        EXPECT_TRUE(RoundTrip(dialog));
+    }
     EXPECT_FALSE(driver::WaitUntilGone(500, reporter.ProcessId()));
     EXPECT_TRUE(IsWindowVisible(dialog));
 }
@@ -363,8 +403,7 @@ TEST_F(ReportDialogTest, AboutBoxOpensFromTheSystemMenuCommand) {
         EXPECT_EQ(driver::MessageBoxText(about), L"VELKBugReport，1.0 版");
         EXPECT_FALSE(IsWindowEnabled(dialog)) << "the About box is modal to the report dialog";
         ASSERT_TRUE(driver::PressMessageBoxOk(about));
-        for (int i = 0; i < 150 && IsWindow(about); ++i) Sleep(20);
-        EXPECT_FALSE(IsWindow(about));
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }));
         EXPECT_TRUE(IsWindowEnabled(dialog));
         EXPECT_TRUE(IsWindowVisible(dialog));
     }
