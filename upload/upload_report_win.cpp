@@ -23,14 +23,82 @@ constexpr wchar_t kUserAgent[] =
     L"Safari/537.36";
 constexpr DWORD kConnectTimeoutMs = 5000;
 constexpr DWORD kConnectRetries = 1;
+// Both measure silence, not the whole exchange: a slow uplink that keeps moving bytes gets
+// through, a server that takes the request and never answers ends the upload after 30 s.
+constexpr DWORD kSendTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutMs = 30000;
 
-// A WinInet or file call failed where the upload cannot go on: the caller's catch logs the last
-// system error after closing the handles.
-struct UploadFailure {};
+// A WinInet or file call failed where the upload cannot go on. The code is taken from the call
+// that failed, at once: closing handles afterwards sets the thread's last error again.
+struct UploadFailure {
+    DWORD code;
+};
+
+void Fail(DWORD code) { throw UploadFailure{code}; }
 
 void Check(BOOL ok) {
-    if (!ok) throw UploadFailure{};
+    if (!ok) Fail(::GetLastError());
 }
+
+// The three WinInet handles of one upload, closed in one order on every path: request,
+// connection, root.
+class UploadSession {
+public:
+    UploadSession() = default;
+    ~UploadSession() { Close(); }
+    UploadSession(const UploadSession&) = delete;
+    UploadSession& operator=(const UploadSession&) = delete;
+
+    bool Open() {
+        m_root.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        if (!m_root) return false;
+        SetOption(m_root, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
+        SetOption(m_root, INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+        SetOption(m_root, INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
+        SetOption(m_root, INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+        return true;
+    }
+
+    // INTERNET_FLAG_SECURE is all the secure flag adds: no INTERNET_FLAG_IGNORE_CERT_* flag and no
+    // SECURITY_FLAG_IGNORE_* option is ever set, so a certificate that does not check out fails
+    // the upload rather than sending the report to whoever answers.
+    bool Connect(const std::wstring& host, INTERNET_PORT port, bool secure) {
+        m_connection.reset(::InternetConnectW(m_root.get(), host.c_str(), port, nullptr, nullptr,
+                                              INTERNET_SERVICE_HTTP, secure ? INTERNET_FLAG_SECURE : 0, 0));
+        return static_cast<bool>(m_connection);
+    }
+
+    // WinInet connects only when the request is sent; a refused or silent server shows up there.
+    // The secure flag is repeated on the request: a connection handle's flag alone leaves the
+    // request in plain HTTP (seen under Wine), and the report must then not go out in the clear.
+    bool OpenRequest(const std::wstring& object, bool secure) {
+        m_request.reset(::HttpOpenRequestW(m_connection.get(), L"POST", object.c_str(), nullptr, nullptr, nullptr,
+                                           INTERNET_FLAG_EXISTING_CONNECT | (secure ? INTERNET_FLAG_SECURE : 0), 0));
+        if (!m_request) return false;
+        // Again on the request itself: Wine takes these two from the request handle only and
+        // ignores them on the root, where Windows hands them down.
+        SetOption(m_request, INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
+        SetOption(m_request, INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+        return true;
+    }
+
+    HINTERNET Request() const { return m_request.get(); }
+
+    void Close() {
+        m_request.reset();
+        m_connection.reset();
+        m_root.reset();
+    }
+
+private:
+    static void SetOption(const unique_hinternet& handle, DWORD option, DWORD value) {
+        ::InternetSetOptionW(handle.get(), option, &value, sizeof(value));
+    }
+
+    unique_hinternet m_root;
+    unique_hinternet m_connection;
+    unique_hinternet m_request;
+};
 
 struct Target {
     std::wstring host;
@@ -72,18 +140,12 @@ std::string ReadWholeArchive(unique_hfile& archive) {
     LARGE_INTEGER size{};
     Check(::GetFileSizeEx(archive.get(), &size));
     // The total length travels as a 32-bit count; a larger archive cannot be announced.
-    if (size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF) {
-        ::SetLastError(ERROR_FILE_TOO_LARGE);
-        throw UploadFailure{};
-    }
+    if (size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF) Fail(ERROR_FILE_TOO_LARGE);
     std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
     if (!bytes.empty()) {
         DWORD read = 0;
         Check(::ReadFile(archive.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
-        if (read != bytes.size()) {
-            ::SetLastError(ERROR_HANDLE_EOF);
-            throw UploadFailure{};
-        }
+        if (read != bytes.size()) Fail(ERROR_HANDLE_EOF);
     }
     archive.reset();
     return bytes;
@@ -91,8 +153,7 @@ std::string ReadWholeArchive(unique_hfile& archive) {
 
 // Steps from splitting the address to the status. Returns normally on the quiet end, on the
 // missing archive and after the status; throws UploadFailure where the exchange broke off.
-void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hinternet& connection,
-                unique_hinternet& request, unique_hfile& archive) {
+void SendReport(const UploadRequest& req, UploadSession& session, unique_hfile& archive) {
     Target target;
     if (!SplitAddress(req.url, target)) return;
 
@@ -104,31 +165,17 @@ void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hintern
         return;
     }
 
-    DWORD timeout = kConnectTimeoutMs;
-    ::InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
-    DWORD retries = kConnectRetries;
-    ::InternetSetOptionW(root.get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof(retries));
-
-    // INTERNET_FLAG_SECURE is all the secure flag adds: no INTERNET_FLAG_IGNORE_CERT_* flag and no
-    // SECURITY_FLAG_IGNORE_* option is ever set, so a certificate that does not check out fails
-    // the upload rather than sending the report to whoever answers.
-    connection.reset(::InternetConnectW(root.get(), target.host.c_str(), target.port, nullptr, nullptr,
-                                        INTERNET_SERVICE_HTTP, req.secure ? INTERNET_FLAG_SECURE : 0, 0));
-    if (!connection) return;
-    // WinInet connects only when the request is sent; a refused or silent server shows up there.
-    // The secure flag is repeated on the request: a connection handle's flag alone leaves the
-    // request in plain HTTP (seen under Wine), and the report must then not go out in the clear.
-    request.reset(::HttpOpenRequestW(connection.get(), L"POST", target.object.c_str(), nullptr, nullptr, nullptr,
-                                     INTERNET_FLAG_EXISTING_CONNECT | (req.secure ? INTERNET_FLAG_SECURE : 0), 0));
-    if (!request) return;
+    if (!session.Connect(target.host, target.port, req.secure)) return;
+    if (!session.OpenRequest(target.object, req.secure)) return;
+    HINTERNET request = session.Request();
 
     // Length -1: each line is zero-terminated. No Content-Length line: the total given when the
     // request is begun becomes the request's content length.
     const DWORD zeroTerminated = static_cast<DWORD>(-1);
-    ::HttpAddRequestHeadersW(request.get(), L"Accept:*/*", zeroTerminated, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    ::HttpAddRequestHeadersW(request.get(), L"Accept-Encoding:gzip, deflate", zeroTerminated,
+    ::HttpAddRequestHeadersW(request, L"Accept:*/*", zeroTerminated, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    ::HttpAddRequestHeadersW(request, L"Accept-Encoding:gzip, deflate", zeroTerminated,
                              HTTP_ADDREQ_FLAG_ADD_IF_NEW);
-    ::HttpAddRequestHeadersW(request.get(), ContentTypeHeader().c_str(), zeroTerminated, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    ::HttpAddRequestHeadersW(request, ContentTypeHeader().c_str(), zeroTerminated, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
 
     std::wstring fieldAccount = req.readAccountName ? req.readAccountName() : std::wstring();
     std::wstring fileAccount = req.readAccountName ? req.readAccountName() : std::wstring();
@@ -139,34 +186,31 @@ void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hintern
 
     unsigned long long total = 0;
     for (const std::string& chunk : chunks) total += chunk.size();
-    if (total > 0xFFFFFFFFull) {
-        ::SetLastError(ERROR_FILE_TOO_LARGE);
-        throw UploadFailure{};
-    }
+    if (total > 0xFFFFFFFFull) Fail(ERROR_FILE_TOO_LARGE);
 
     // The whole length is announced up front, so the body goes out with a Content-Length and
     // never in chunked transfer coding.
     INTERNET_BUFFERSW buffers{};
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = static_cast<DWORD>(total);
-    Check(::HttpSendRequestExW(request.get(), &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0));
+    Check(::HttpSendRequestExW(request, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0));
     for (std::string& chunk : chunks) {
         // An empty archive is an empty chunk: there is nothing to write for it.
         if (!chunk.empty()) {
             DWORD written = 0;
-            Check(::InternetWriteFile(request.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &written));
-            if (written != chunk.size()) throw UploadFailure{};
+            Check(::InternetWriteFile(request, chunk.data(), static_cast<DWORD>(chunk.size()), &written));
+            if (written != chunk.size()) Fail(ERROR_WRITE_FAULT);
         }
         std::string().swap(chunk);  // released as soon as it is on its way
     }
-    Check(::HttpEndRequestW(request.get(), nullptr, HSR_SYNC, 0));
+    Check(::HttpEndRequestW(request, nullptr, HSR_SYNC, 0));
 
     // Preset to -1 so that a status that cannot be obtained is reported as -1. Wine ends a request
     // whose connection was closed without an answer as if it had succeeded and then reports the
     // status 0; no server sent that, so it counts as no status at all.
     DWORD status = static_cast<DWORD>(-1);
     DWORD statusSize = sizeof(status);
-    if (!::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize,
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize,
                           nullptr) ||
         status < 100 || status > 999)
         status = static_cast<DWORD>(-1);
@@ -174,47 +218,42 @@ void SendReport(const UploadRequest& req, unique_hinternet& root, unique_hintern
     if (status == HTTP_STATUS_OK) {
         // The answer's content is of no interest; it is read so that the exchange ends cleanly.
         DWORD available = 0;
-        if (::InternetQueryDataAvailable(request.get(), &available, 0, 0) && available > 0) {
+        if (::InternetQueryDataAvailable(request, &available, 0, 0) && available > 0) {
             std::vector<char> discard(available);
             DWORD read = 0;
-            ::InternetReadFile(request.get(), discard.data(), available, &read);
+            ::InternetReadFile(request, discard.data(), available, &read);
         }
         return;
     }
-    request.reset();
-    connection.reset();
-    root.reset();
+    session.Close();
     LogError(FormatWide(L"POST出错，错误码:%d", static_cast<int>(status)));
 }
 
 }  // namespace
 
 void UploadReport(const UploadRequest& req) {
-    unique_hinternet root;
-    unique_hinternet connection;
-    unique_hinternet request;
+    UploadSession session;
     unique_hfile archive;
     // The one ending of every path: everything closed, the archive included so that the receiver
     // of the message can delete it at once, then the message, exactly once.
     scope_exit finish([&] {
-        request.reset();
-        connection.reset();
-        root.reset();
+        session.Close();
         archive.reset();
         ::PostMessageW(req.notifyWindow, WM_UPLOAD_FINISHED, 0, 0);
     });
 
-    root.reset(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-    if (!root) return;
+    if (!session.Open()) return;
 
     try {
-        SendReport(req, root, connection, request, archive);
+        SendReport(req, session, archive);
+    } catch (const UploadFailure& failure) {
+        session.Close();
+        LogError(FormatWide(L"Unknow Exception occur %d", static_cast<int>(failure.code)));
     } catch (...) {
-        // Closed first, the error code read after: the code logged is the one the closes leave.
-        request.reset();
-        connection.reset();
-        root.reset();
+        // Not a failed call of ours (memory, the account lookup): the thread's last error is all
+        // there is, read before the closes change it.
         DWORD code = ::GetLastError();
+        session.Close();
         LogError(FormatWide(L"Unknow Exception occur %d", static_cast<int>(code)));
     }
 }
