@@ -49,6 +49,7 @@ struct DeflateState {
     void* user;                  // handed back to both callbacks
     int32_t level;               // 1 to 8; init_matcher clamps a bad level after recording it
     ReadInputFn read_input;      // input callback; called by init_matcher and refill_window
+    void* read_user;             // handed to read_input: `user`, or the two-thread reader in front of it
     FlushOutputFn flush_output;  // output callback; called by the bit writer and write_stored_block
 
     // --- trees: frequencies while a block is tallied, codes once emit_block built them ---
@@ -115,6 +116,7 @@ struct DeflateState {
     uint32_t prev_len;       // best match length at the previous position (2 = none), set by the loops;
                              // the starting bar of find_longest_match
     uint32_t cur_pos;        // window index of the next byte to be coded; advanced by the loops, rebased at a slide
+    uint64_t window_base;    // input offset of window[0]: 0 at the start, raised by refill_window at each slide
     uint32_t match_pos;      // start of the best match of the last chain search (find_longest_match)
     uint32_t input_ended;    // read_input has reported the end; set by init_matcher / refill_window
     uint32_t lookahead_len;  // valid bytes from cur_pos on; grown by the reads, shrunk by the loops
@@ -144,6 +146,32 @@ struct DeflateState {
     // it, and only from the oldest position still within reach (cur_pos - 32,506) on; rebased at a slide.
     uint32_t key_next[kKeyLevels];
 };
+
+// How one big entry is parsed on two threads (match_finder.cpp). The entry is taken in rounds: the
+// calling thread parses main_span bytes, a helper thread parses the next helper_span bytes from a cut
+// on, and where both parses reach one position in the same state, the helper's tokens are taken.
+// The output is the one-thread output. compress_entry uses kDefaultSplit; tests pass small spans.
+struct SplitPlan {
+    uint32_t main_span;        // bytes the calling thread parses itself before each cut (>= 128 KiB)
+    uint32_t helper_span;      // bytes from the cut to where the helper stops (>= min_helper_span)
+    uint32_t min_helper_span;  // a round with less than this for the helper is not worth a thread
+    uint32_t record_span;      // positions after the cut at which the two parses are compared
+};
+constexpr SplitPlan kDefaultSplit = {1600u << 10, 3u << 20, 1u << 20, 1u << 20};
+constexpr SplitPlan kNoSplit = {0, 0, 0, 0};
+
+// What the two threads did with one entry, for tests and measurements.
+struct SplitStats {
+    uint32_t rounds;             // helpers started
+    uint32_t rounds_met;         // rounds whose tokens the calling thread took from the meeting point on
+    uint64_t bytes_taken;        // input bytes covered by those tokens
+    uint64_t bytes_to_meet;      // summed distances from the cuts to the meeting points
+};
+
+// compress_entry with an explicit plan; kNoSplit keeps to one thread. stats may be null.
+CompressResult compress_entry_planned(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
+                                      uint32_t out_capacity, int level, uint16_t* flags, const SplitPlan& plan,
+                                      SplitStats* stats);
 
 // Block coder (block_coder.cpp), called by the match finder.
 void ct_init(DeflateState* s);

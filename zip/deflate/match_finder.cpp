@@ -1,9 +1,15 @@
 // Match finder of the deflate compressor and its entry point compress_entry: reads the entry into a
 // 64 KiB sliding window, finds repeated strings through hash chains and hands literals and matches to
 // the block coder (block_coder.cpp). Called by the zip container, one call per deflated entry.
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <type_traits>
+#include <vector>
 
 #include "zip/deflate/deflate_state.h"
 
@@ -91,6 +97,7 @@ void refill_window(DeflateState* s) {
             std::memcpy(s->window, s->window + kHalfWindow, kHalfWindow);
             s->match_pos -= kHalfWindow;  // may wrap when it is stale; a stale value is never used
             s->cur_pos -= kHalfWindow;
+            s->window_base += kHalfWindow;
             s->block_begin -= static_cast<int32_t>(kHalfWindow);
             for (uint32_t n = 0; n < kHashSize; ++n) {
                 uint32_t v = s->hash_head[n];
@@ -124,7 +131,7 @@ void refill_window(DeflateState* s) {
             s->error_message = msg::kMoreLess2;
             return;  // the coder goes on with what it has; the next call slides first
         }
-        uint32_t n = s->read_input(s->user, s->window + s->cur_pos + s->lookahead_len, free_bytes);
+        uint32_t n = s->read_input(s->read_user, s->window + s->cur_pos + s->lookahead_len, free_bytes);
         if (n == 0 || n == kReadEnded) {
             s->input_ended = 1;
         } else if (n > free_bytes) {
@@ -160,7 +167,7 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
     s->block_begin = 0;
     s->cur_pos = 0;
 
-    uint32_t n = s->read_input(s->user, s->window, kWindowSize);
+    uint32_t n = s->read_input(s->read_user, s->window, kWindowSize);
     if (n == 0 || n == kReadEnded) {
         s->input_ended = 1;
         s->lookahead_len = 0;
@@ -379,51 +386,485 @@ inline void lower_nice_len(DeflateState* s) {
     if (static_cast<uint32_t>(s->nice_len) > s->lookahead_len) s->nice_len = static_cast<int32_t>(s->lookahead_len);
 }
 
-// Levels 4 to 8: a match found at one position is held back until the next position has been searched.
-uint32_t deflate_lazy(DeflateState* s) {
-    uint32_t candidate = 0;
-    bool literal_pending = false;
-    uint32_t match_len = kMinMatch - 1;
+// What the lazy loop carries from one position to the next, besides the window and the chains.
+struct LazyState {
+    uint32_t match_len;    // best match found at the previous position (2 = none)
+    bool literal_pending;  // the previous position's byte waits for the decision at this one
+};
 
-    while (s->lookahead_len != 0) {
-        candidate = s->lookahead_len >= kMinMatch ? insert_string(s, s->cur_pos) : 0;
+// The block coder as the lazy loop's receiver of literals and matches.
+struct TallySink {
+    bool match(DeflateState* s, uint32_t dist, uint32_t len_code) { return ct_tally(s, dist, len_code); }
+    bool literal(DeflateState* s, uint8_t byte) { return ct_tally(s, 0, byte); }
+    void end(DeflateState* s) { end_block(s, 0); }
+};
 
-        s->prev_len = match_len;
-        const uint32_t prev_match = s->match_pos;
-        match_len = kMinMatch - 1;
+// One position of the lazy loop (levels 4 to 8): a match found at one position is held back until the
+// next position has been searched.
+template <class Sink>
+inline void lazy_step(DeflateState* s, LazyState& st, Sink& sink) {
+    const uint32_t candidate = s->lookahead_len >= kMinMatch ? insert_string(s, s->cur_pos) : 0;
 
-        if (candidate != 0 && s->prev_len < s->lazy_limit && s->cur_pos - candidate <= kMaxDist) {
-            lower_nice_len(s);
-            match_len = find_longest_match(s, candidate);
-            if (match_len > s->lookahead_len) match_len = s->lookahead_len;
-            if (match_len == kMinMatch && s->cur_pos - s->match_pos > kTooFar) match_len = kMinMatch - 1;
-        }
+    s->prev_len = st.match_len;
+    const uint32_t prev_match = s->match_pos;
+    st.match_len = kMinMatch - 1;
 
-        if (s->prev_len >= kMinMatch && match_len <= s->prev_len) {
-            // The previous position's match wins; cur_pos is one past its start.
-            const uint32_t last_insert = s->cur_pos + s->lookahead_len - kMinMatch;
-            const bool full = ct_tally(s, s->cur_pos - 1 - prev_match, s->prev_len - kMinMatch);
-            s->lookahead_len -= s->prev_len - 1;
-            for (uint32_t step = s->prev_len - 1; step != 0; --step) {
-                ++s->cur_pos;
-                if (step != 1 && s->cur_pos <= last_insert) insert_string(s, s->cur_pos);
-            }
-            literal_pending = false;
-            match_len = kMinMatch - 1;
-            if (full) end_block(s, 0);
-        } else if (literal_pending) {
-            if (ct_tally(s, 0, s->window[s->cur_pos - 1])) end_block(s, 0);
+    if (candidate != 0 && s->prev_len < s->lazy_limit && s->cur_pos - candidate <= kMaxDist) {
+        lower_nice_len(s);
+        st.match_len = find_longest_match(s, candidate);
+        if (st.match_len > s->lookahead_len) st.match_len = s->lookahead_len;
+        if (st.match_len == kMinMatch && s->cur_pos - s->match_pos > kTooFar) st.match_len = kMinMatch - 1;
+    }
+
+    if (s->prev_len >= kMinMatch && st.match_len <= s->prev_len) {
+        // The previous position's match wins; cur_pos is one past its start.
+        const uint32_t last_insert = s->cur_pos + s->lookahead_len - kMinMatch;
+        const bool full = sink.match(s, s->cur_pos - 1 - prev_match, s->prev_len - kMinMatch);
+        s->lookahead_len -= s->prev_len - 1;
+        for (uint32_t step = s->prev_len - 1; step != 0; --step) {
             ++s->cur_pos;
-            --s->lookahead_len;
-        } else {
-            literal_pending = true;
-            ++s->cur_pos;
-            --s->lookahead_len;
+            if (step != 1 && s->cur_pos <= last_insert) insert_string(s, s->cur_pos);
         }
+        st.literal_pending = false;
+        st.match_len = kMinMatch - 1;
+        if (full) sink.end(s);
+    } else if (st.literal_pending) {
+        if (sink.literal(s, s->window[s->cur_pos - 1])) sink.end(s);
+        ++s->cur_pos;
+        --s->lookahead_len;
+    } else {
+        st.literal_pending = true;
+        ++s->cur_pos;
+        --s->lookahead_len;
+    }
 
+    if (s->lookahead_len < kMinLookahead) refill_window(s);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Two threads for one big entry.
+//
+// With the lazy levels every position is inserted into the chains, so what a search finds depends on
+// the input and the position alone, not on the parse that led there. The parse itself is a state
+// machine over (position, previous match, pending literal). A helper thread starts a parse at a cut,
+// with chains primed from the 32 KiB before it; the calling thread parses up to the cut and on, until
+// it reaches a position the helper reached in the same state. From there the two parses are the same,
+// so the calling thread takes the helper's tokens instead of searching, tallies them and ends blocks
+// exactly where it would have, and goes on with the helper's state where the helper stopped.
+//
+// The helper never sees the end of the input (its window stays full and every comparison reads input
+// bytes), and both threads read the round's input from one buffer filled before the helper starts:
+// the result is the one-thread output of a source that fills every read, as files do.
+
+// Bytes beyond the helper's stop position that both threads' windows may read during a round.
+constexpr uint32_t kRoundReserve = kWindowSize + 4096;
+constexpr uint64_t kNever = ~0ull;
+
+// A token as the helper records it: distance << 8 | (length - 3), or the literal byte with distance 0.
+inline uint32_t make_token(uint32_t dist, uint32_t value) { return dist << 8 | value; }
+
+// The state at a loop top, packed for comparison: match length, pending flag and, when there is a
+// previous match, its distance. Bit 26 marks a recorded position.
+inline uint32_t pack_state(const DeflateState* s, const LazyState& st) {
+    const uint32_t dist = st.match_len >= kMinMatch ? s->cur_pos - s->match_pos : 0;
+    return 1u << 26 | uint32_t(st.literal_pending) << 25 | st.match_len << 16 | dist;
+}
+
+struct SplitRound;
+
+// What the helper leaves in the round; written by the helper, read by the calling thread after
+// `published` (tokens, records) or `done` (the rest) says so.
+struct HelperResult {
+    uint64_t stop_pos = 0;        // input offset of the loop top where the helper stopped
+    LazyState state{2, false};    // its state there
+    uint64_t match_pos = 0;       // input offset of its match_pos there
+    const char* error = nullptr;  // a failed check of the helper's search
+};
+
+// One round: written by the calling thread before the helper starts, then read-only except for the
+// fields the comments name.
+struct SplitRound {
+    const uint8_t* data = nullptr;  // input from offset `data_pos` on, `data_len` bytes
+    uint64_t data_pos = 0;
+    size_t data_len = 0;
+    uint64_t cut = 0;               // where the helper's parse starts (a multiple of the half window)
+    uint64_t stop = 0;              // the helper stops at the first loop top at or past this
+    uint32_t record_span = 0;       // loop tops in [cut, cut + record_span) are recorded
+    uint32_t* tokens = nullptr;     // the helper's tokens, in order
+    uint64_t* records = nullptr;    // by position - cut: 0, or pack_state << 32 | tokens before it
+
+    std::atomic<uint64_t> progress{0};        // helper: loop tops below this are recorded ...
+    std::atomic<uint32_t> token_count{0};     // ... and this many tokens are written
+    std::atomic<bool> done{false};            // helper: finished, `result` is final
+    std::atomic<bool> cancel{false};          // calling thread: stop as soon as you can
+    std::mutex mutex;                         // guards the waits on `changed`
+    std::condition_variable changed;
+    HelperResult result;
+    struct {
+        int32_t level;
+        uint32_t chain_limit, lazy_limit, good_len;
+        int32_t nice_len;
+        bool use_key_chains;
+    } params{};                               // the search settings, copied from the calling thread's state
+};
+
+// The helper's receiver of tokens: into the round's buffer, published in batches.
+struct RecordSink {
+    SplitRound* round;
+    uint32_t count;
+    bool match(DeflateState*, uint32_t dist, uint32_t len_code) {
+        round->tokens[count++] = make_token(dist, len_code);
+        return false;
+    }
+    bool literal(DeflateState*, uint8_t byte) {
+        round->tokens[count++] = make_token(0, byte);
+        return false;
+    }
+    void end(DeflateState*) {}
+};
+
+struct HelperInput {
+    SplitRound* round;
+    size_t read_pos;  // offset into round->data of the next byte to deliver
+};
+
+uint32_t read_round(void* user, uint8_t* destination, uint32_t max_bytes) {
+    auto* in = static_cast<HelperInput*>(user);
+    size_t n = in->round->data_len - in->read_pos;
+    if (n > max_bytes) n = max_bytes;
+    std::memcpy(destination, in->round->data + in->read_pos, n);
+    in->read_pos += n;
+    return static_cast<uint32_t>(n);
+}
+
+void publish(SplitRound& r, uint64_t pos, uint32_t tokens) {
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.progress.store(pos, std::memory_order_release);
+        r.token_count.store(tokens, std::memory_order_release);
+    }
+    r.changed.notify_one();
+}
+
+// The helper thread: a window whose upper half starts at the cut, chains primed from its lower half,
+// then the lazy loop until the stop position, recording tokens and the states at the loop tops.
+void run_helper(SplitRound* round, DeflateState* h) {
+    SplitRound& r = *round;
+    std::memset(static_cast<void*>(h), 0, sizeof *h);
+    HelperInput input{&r, 0};
+    h->read_user = &input;
+    h->read_input = read_round;
+    h->level = r.params.level;
+    h->chain_limit = r.params.chain_limit;
+    h->lazy_limit = r.params.lazy_limit;
+    h->good_len = r.params.good_len;
+    h->nice_len = r.params.nice_len;
+    h->use_key_chains = r.params.use_key_chains;
+    h->window_base = r.cut - kHalfWindow;
+    input.read_pos = size_t(h->window_base - r.data_pos);
+    read_round(&input, h->window, kWindowSize);
+    h->cur_pos = kHalfWindow;
+    h->lookahead_len = kHalfWindow;
+    h->prev_len = kMinMatch - 1;
+    h->hash_key = ((static_cast<uint32_t>(h->window[0]) << kHashShift) ^ h->window[1]) & kHashMask;
+    for (uint32_t p = 0; p < kHalfWindow; ++p) insert_string(h, p);
+    std::memset(r.records, 0, sizeof(uint64_t) * r.record_span);
+
+    LazyState st{kMinMatch - 1, false};
+    RecordSink sink{&r, 0};
+    uint32_t steps = 0;
+    for (;;) {
+        const uint64_t pos = h->window_base + h->cur_pos;
+        if (pos >= r.stop) break;
+        if (pos - r.cut < r.record_span) r.records[pos - r.cut] = uint64_t(pack_state(h, st)) << 32 | sink.count;
+        if ((++steps & 4095) == 0) {
+            publish(r, pos, sink.count);
+            if (r.cancel.load(std::memory_order_relaxed)) break;
+        }
+        lazy_step(h, st, sink);
+    }
+    r.result.stop_pos = h->window_base + h->cur_pos;
+    r.result.state = st;
+    r.result.match_pos = h->window_base + h->match_pos;
+    r.result.error = h->error_message;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.progress.store(r.result.stop_pos, std::memory_order_release);
+        r.token_count.store(sink.count, std::memory_order_release);
+        r.done.store(true, std::memory_order_release);
+    }
+    r.changed.notify_one();
+}
+
+// The calling thread's side of the two-thread parse: the input buffer its window reads from during
+// rounds, and the current round.
+struct Splitter {
+    SplitPlan plan;
+    ReadInputFn source;          // the container's read callback
+    void* source_user;
+    std::unique_ptr<uint8_t[]> buffer;  // input read ahead: bytes [begin, end) are offsets pos_begin on
+    size_t capacity = 0;
+    size_t begin = 0, end = 0;
+    uint64_t pos_begin = 0;
+    bool source_ended = false;
+    bool failed = false;          // no memory or no thread: one thread from here on
+    bool bad_read = false;        // the source claimed more bytes than it was given room for
+    SplitStats stats{};
+
+    uint64_t event_at = 0;        // the loop top at or past which on_event runs
+    bool round_active = false;
+    std::unique_ptr<SplitRound> round;
+    std::vector<uint32_t> tokens;
+    std::vector<uint64_t> records;
+    std::unique_ptr<DeflateState> helper_state;
+    std::thread helper;
+
+    ~Splitter() { stop_helper(); }
+
+    void stop_helper() {
+        if (!helper.joinable()) return;
+        round->cancel.store(true, std::memory_order_relaxed);
+        helper.join();
+    }
+};
+
+// The window's reads once rounds have begun: from the read-ahead buffer, then straight from the
+// source, each read filled as far as the source allows.
+uint32_t read_split(void* user, uint8_t* destination, uint32_t max_bytes) {
+    auto* sp = static_cast<Splitter*>(user);
+    uint32_t n = 0;
+    if (sp->begin < sp->end) {
+        n = static_cast<uint32_t>(std::min<size_t>(max_bytes, sp->end - sp->begin));
+        std::memcpy(destination, sp->buffer.get() + sp->begin, n);
+        sp->begin += n;
+        sp->pos_begin += n;
+        return n;
+    }
+    while (n < max_bytes && !sp->source_ended) {
+        uint32_t got = sp->source(sp->source_user, destination + n, max_bytes - n);
+        if (got == 0 || got == 0xFFFFFFFFu || got > max_bytes - n) {
+            // A callback that claims more than it had room for is believed up to the room, as in one thread.
+            if (got != 0 && got != 0xFFFFFFFFu) n = max_bytes, sp->bad_read = true;
+            sp->source_ended = true;
+            break;
+        }
+        n += got;
+    }
+    sp->pos_begin += n;
+    return n;
+}
+
+// Reads ahead until the buffer holds `want` bytes or the source has ended. The buffer grows with what
+// comes in, so an entry of a few hundred KiB never asks for the whole round's size.
+bool fill_buffer(Splitter& sp, size_t want) {
+    if (sp.begin != 0) {
+        std::memmove(sp.buffer.get(), sp.buffer.get() + sp.begin, sp.end - sp.begin);
+        sp.end -= sp.begin;
+        sp.begin = 0;
+    }
+    while (sp.end < want && !sp.source_ended) {
+        if (sp.end == sp.capacity) {
+            const size_t grown = std::min(want, std::max<size_t>(sp.capacity * 2, 1u << 20));
+            std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[grown]);
+            if (!bigger) return false;
+            if (sp.end != 0) std::memcpy(bigger.get(), sp.buffer.get(), sp.end);
+            sp.buffer = std::move(bigger);
+            sp.capacity = grown;
+        }
+        const uint32_t room = static_cast<uint32_t>(std::min<size_t>(sp.capacity - sp.end, 1u << 30));
+        uint32_t got = sp.source(sp.source_user, sp.buffer.get() + sp.end, room);
+        if (got == 0 || got == 0xFFFFFFFFu || got > room) {
+            if (got != 0 && got != 0xFFFFFFFFu) sp.end += room, sp.bad_read = true;
+            sp.source_ended = true;
+            break;
+        }
+        sp.end += got;
+    }
+    return true;
+}
+
+// At a loop top at `pos`: plans the next round and starts its helper, or finds none worth a thread.
+void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
+    sp.event_at = kNever;
+    const SplitPlan& plan = sp.plan;
+    const size_t want = size_t(plan.main_span) + plan.helper_span + kRoundReserve + 2 * kHalfWindow;
+    if (!fill_buffer(sp, want)) {
+        sp.failed = true;
+        return;
+    }
+    // The window has read up to pos_begin; the helper's window begins half a window before the cut,
+    // which must lie in the buffer.
+    const uint64_t data_end = sp.pos_begin + (sp.end - sp.begin);
+    const uint64_t align = kHalfWindow;
+    uint64_t cut = (pos + plan.main_span + align - 1) / align * align;
+    uint64_t stop = cut + plan.helper_span;
+    if (stop + kRoundReserve > data_end) {
+        if (!sp.source_ended) return;  // cannot happen: the buffer was filled as far as asked
+        // The last round: the helper takes the same share of what is left before the reserve.
+        if (data_end < pos + kRoundReserve) return;
+        const uint64_t left = data_end - kRoundReserve - pos;
+        const uint64_t main_part = left * plan.main_span / (uint64_t(plan.main_span) + plan.helper_span);
+        cut = (pos + main_part + align - 1) / align * align;
+        stop = data_end - kRoundReserve;
+        if (stop < cut || stop - cut < plan.min_helper_span) return;
+    }
+    if (cut - kHalfWindow < sp.pos_begin) return;  // the cut came too close to the window's reads
+
+    try {
+        if (!sp.helper_state) sp.helper_state.reset(new DeflateState);
+        sp.tokens.resize(size_t(stop - cut) + 2 * kMaxMatch);
+        sp.records.resize(plan.record_span);
+        sp.round.reset(new SplitRound);
+    } catch (const std::bad_alloc&) {
+        sp.failed = true;
+        return;
+    }
+    SplitRound& r = *sp.round;
+    r.data = sp.buffer.get() + sp.begin;
+    r.data_pos = sp.pos_begin;
+    r.data_len = sp.end - sp.begin;
+    r.cut = cut;
+    r.stop = stop;
+    r.record_span = plan.record_span;
+    r.tokens = sp.tokens.data();
+    r.records = sp.records.data();
+    r.params = {s->level, s->chain_limit, s->lazy_limit, s->good_len, s->nice_len, s->use_key_chains};
+    try {
+        sp.helper = std::thread(run_helper, &r, sp.helper_state.get());
+    } catch (...) {
+        sp.failed = true;
+        return;
+    }
+    sp.round_active = true;
+    sp.event_at = cut;
+    ++sp.stats.rounds;
+}
+
+// Waits until the helper has recorded every loop top below `pos` or has finished.
+void wait_for_position(SplitRound& r, uint64_t pos) {
+    if (r.progress.load(std::memory_order_acquire) > pos || r.done.load(std::memory_order_acquire)) return;
+    std::unique_lock<std::mutex> lock(r.mutex);
+    r.changed.wait(lock, [&] {
+        return r.progress.load(std::memory_order_acquire) > pos || r.done.load(std::memory_order_acquire);
+    });
+}
+
+// Waits until the helper has written more than `count` tokens; false when it finished with no more.
+bool wait_for_token(SplitRound& r, uint32_t count) {
+    if (r.token_count.load(std::memory_order_acquire) > count) return true;
+    std::unique_lock<std::mutex> lock(r.mutex);
+    r.changed.wait(lock, [&] {
+        return r.token_count.load(std::memory_order_acquire) > count || r.done.load(std::memory_order_acquire);
+    });
+    return r.token_count.load(std::memory_order_acquire) > count;
+}
+
+// Moves the calling thread's window on by one position without a search, as the loop does around a
+// token: the position is inserted when it will be within reach of the searches after the round.
+inline void pass_position(DeflateState* s, uint64_t insert_from) {
+    if (s->window_base + s->cur_pos >= insert_from) insert_string(s, s->cur_pos);
+    ++s->cur_pos;
+    --s->lookahead_len;
+}
+
+// From a loop top where both parses agree: takes the helper's tokens from `first` on, with the same
+// tallies, block ends and window refills the one-thread loop makes, up to the helper's stop.
+void take_helper_tokens(DeflateState* s, LazyState& st, Splitter& sp, uint32_t first) {
+    SplitRound& r = *sp.round;
+    TallySink sink;
+    // Positions from here on are inserted only once they can be reached from beyond the stop; those
+    // before are out of reach of every later search. The running hash restarts at the first of them.
+    const uint64_t insert_from = r.stop - kHalfWindow;
+    bool hash_restarted = s->window_base + s->cur_pos >= insert_from;
+    auto restart_hash = [&] {
+        if (hash_restarted || s->window_base + s->cur_pos < insert_from) return;
+        s->hash_key = ((static_cast<uint32_t>(s->window[s->cur_pos]) << kHashShift) ^ s->window[s->cur_pos + 1]) &
+                      kHashMask;
+        hash_restarted = true;
+    };
+    // With a pending literal the first token is the previous position's, whose head is done already.
+    bool head_done = st.literal_pending;
+    for (uint32_t i = first; wait_for_token(r, i); ++i) {
+        const uint32_t token = r.tokens[i];
+        const uint32_t dist = token >> 8;
+        if (!head_done) {
+            restart_hash();
+            pass_position(s, insert_from);
+            if (s->lookahead_len < kMinLookahead) refill_window(s);
+        }
+        head_done = false;
+        if (dist == 0) {
+            if (sink.literal(s, static_cast<uint8_t>(token))) sink.end(s);
+            continue;
+        }
+        const uint32_t len = (token & 0xFF) + kMinMatch;
+        restart_hash();
+        const bool full = sink.match(s, dist, len - kMinMatch);
+        // Positions one past the start to the end of the match: the first is the loop top that decided
+        // for the match, the rest are inserted inside the match step.
+        for (uint32_t k = 1; k < len; ++k) {
+            restart_hash();
+            pass_position(s, insert_from);
+        }
+        if (full) sink.end(s);
         if (s->lookahead_len < kMinLookahead) refill_window(s);
     }
-    if (literal_pending) ct_tally(s, 0, s->window[s->cur_pos - 1]);
+    // The helper's stop may lie one position past its last token: the pending one.
+    while (s->window_base + s->cur_pos < r.result.stop_pos) {
+        restart_hash();
+        pass_position(s, insert_from);
+        if (s->lookahead_len < kMinLookahead) refill_window(s);
+    }
+    st = r.result.state;
+    s->match_pos = static_cast<uint32_t>(r.result.match_pos - s->window_base);
+    if (r.result.error != nullptr) s->error_message = r.result.error;
+}
+
+void end_round(Splitter& sp, uint64_t next_event) {
+    sp.stop_helper();
+    sp.round_active = false;
+    sp.event_at = sp.failed ? kNever : next_event;
+}
+
+// Runs at a loop top at or past sp.event_at: starts a round, or compares the parses after the cut.
+void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
+    const uint64_t pos = s->window_base + s->cur_pos;
+    if (!sp.round_active) {
+        start_round(s, sp, pos);
+        return;
+    }
+    SplitRound& r = *sp.round;
+    wait_for_position(r, pos);
+    const bool helper_done = r.done.load(std::memory_order_acquire);
+    if (pos - r.cut >= r.record_span || (helper_done && pos >= r.result.stop_pos)) {
+        // No meeting point: this thread has parsed on by itself; the next round starts here.
+        end_round(sp, pos);
+        return;
+    }
+    const uint64_t record = r.records[pos - r.cut];
+    if ((record >> 32) != pack_state(s, st)) {
+        sp.event_at = pos + 1;
+        return;
+    }
+    ++sp.stats.rounds_met;
+    sp.stats.bytes_to_meet += pos - r.cut;
+    take_helper_tokens(s, st, sp, static_cast<uint32_t>(record));
+    sp.stats.bytes_taken += s->window_base + s->cur_pos - pos;
+    end_round(sp, s->window_base + s->cur_pos);
+}
+
+uint32_t deflate_lazy(DeflateState* s, Splitter* sp) {
+    LazyState st{kMinMatch - 1, false};
+    TallySink sink;
+    while (s->lookahead_len != 0) {
+        if (sp != nullptr && s->window_base + s->cur_pos >= sp->event_at) {
+            on_event(s, st, *sp);
+            if (s->lookahead_len == 0) break;
+        }
+        lazy_step(s, st, sink);
+    }
+    if (sp != nullptr) sp->stop_helper();
+    if (st.literal_pending) ct_tally(s, 0, s->window[s->cur_pos - 1]);
     return end_block(s, 1);
 }
 
@@ -469,13 +910,16 @@ uint32_t deflate_greedy(DeflateState* s) {
     return end_block(s, 1);
 }
 
-uint32_t deflate_entry(DeflateState* s) { return s->level <= 3 ? deflate_greedy(s) : deflate_lazy(s); }
+uint32_t deflate_entry(DeflateState* s, Splitter* sp) {
+    return s->level <= 3 ? deflate_greedy(s) : deflate_lazy(s, sp);
+}
 
 }  // namespace
 }  // namespace velk_deflate
 
-CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
-                              uint32_t out_capacity, int level, uint16_t* flags) {
+CompressResult velk_deflate::compress_entry_planned(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
+                                      uint32_t out_capacity, int level, uint16_t* flags, const SplitPlan& plan,
+                                      SplitStats* stats) {
     using namespace velk_deflate;
     if (read_input == nullptr || flush_output == nullptr || out_buf == nullptr || out_capacity < 2) {
         return {0, msg::kBadArguments};
@@ -487,6 +931,7 @@ CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn 
     s->user = user;
     s->level = level;
     s->read_input = read_input;
+    s->read_user = user;
     s->flush_output = flush_output;
     s->out_buf = out_buf;
     s->out_capacity = out_capacity;
@@ -494,6 +939,29 @@ CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn 
 
     ct_init(s);
     init_matcher(s, level, flags);
-    uint32_t size = deflate_entry(s);
+    // A second thread only for the lazy levels (the greedy ones skip inserting inside long matches, so
+    // their chains depend on the parse) and only for input the first reads did not exhaust.
+    std::unique_ptr<Splitter> splitter;
+    if (s->level >= 4 && !s->input_ended && plan.helper_span >= plan.min_helper_span && plan.min_helper_span > 0 &&
+        plan.main_span >= 4 * kHalfWindow && plan.record_span > 0) {
+        splitter.reset(new (std::nothrow) Splitter);
+        if (splitter) {
+            splitter->plan = plan;
+            splitter->source = read_input;
+            splitter->source_user = user;
+            splitter->pos_begin = s->lookahead_len;  // what init_matcher has read so far
+            s->read_input = read_split;
+            s->read_user = splitter.get();
+        }
+    }
+    uint32_t size = deflate_entry(s, splitter.get());
+    if (splitter && splitter->bad_read) s->error_message = msg::kBadRead;
+    if (stats != nullptr) *stats = splitter ? splitter->stats : SplitStats{};
     return {size, s->error_message};
+}
+
+CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
+                              uint32_t out_capacity, int level, uint16_t* flags) {
+    return compress_entry_planned(user, read_input, flush_output, out_buf, out_capacity, level, flags,
+                                  velk_deflate::kDefaultSplit, nullptr);
 }

@@ -1,6 +1,8 @@
 // The compressor against the plain reference match finder: identical bytes on inputs built for the
 // edge distances (32,506, the window's end and slide), at every level and with odd read sizes, and on
-// the benchmark corpus when VELK_DEFLATE_CORPUS names its folder. Says nothing about speed.
+// the benchmark corpus when VELK_DEFLATE_CORPUS names its folder; and the same with the parse split
+// over two threads, with cuts placed close together so that small inputs cross many of them.
+// Says nothing about speed, and cannot show that a split happened except through its statistics.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,6 +15,7 @@
 
 #include "tests/zip/deflate/reference_match_finder.h"
 #include "zip/deflate/deflate.h"
+#include "zip/deflate/deflate_state.h"
 
 namespace {
 
@@ -56,6 +59,16 @@ Output run(CompressFn fn, const uint8_t* data, size_t size, int level, uint32_t 
     return {std::move(src.out), r.error_message};
 }
 
+Output run_split(const uint8_t* data, size_t size, int level, const velk_deflate::SplitPlan& plan,
+                 velk_deflate::SplitStats* stats) {
+    Source src{data, size, 0, 0, {}};
+    Bytes buffer(16384);
+    uint16_t flags = 0;
+    CompressResult r = velk_deflate::compress_entry_planned(&src, read_source, flush_sink, buffer.data(),
+                                                            uint32_t(buffer.size()), level, &flags, plan, stats);
+    return {std::move(src.out), r.error_message};
+}
+
 // Index of the first differing byte, or -1.
 long first_difference(const Bytes& a, const Bytes& b) {
     size_t n = std::min(a.size(), b.size());
@@ -73,6 +86,9 @@ void expect_same(const uint8_t* data, size_t size, int level, uint32_t chunk, co
         << what << " level " << level << " chunk " << chunk << ": " << fast.bytes.size() << " bytes against "
         << plain.bytes.size();
 }
+
+// Two-thread output against the plain reference, for each plan; returns the statistics summed.
+velk_deflate::SplitStats expect_split_same(const Bytes& input, int level, const std::string& what);
 
 struct Rng {
     uint64_t x;
@@ -150,6 +166,77 @@ TEST(DeflateAgreement, InputsShorterThanTheLookaheadAndRuns) {
     }
 }
 
+// Cuts every few hundred KiB. A record span of one position makes the parses meet only when they do so
+// at the cut itself, so most rounds end with the calling thread having parsed on alone.
+constexpr velk_deflate::SplitPlan kSplitPlans[] = {
+    {128u << 10, 192u << 10, 64u << 10, 192u << 10},
+    {160u << 10, 128u << 10, 32u << 10, 1},
+    {131072 + 4093, 300000, 100000, 40000},
+};
+
+velk_deflate::SplitStats expect_split_same(const Bytes& input, int level, const std::string& what) {
+    velk_deflate::SplitStats sum{};
+    Output plain = run(reference_compress_entry, input.data(), input.size(), level, 0);
+    EXPECT_EQ(plain.error, nullptr) << what;
+    for (const auto& plan : kSplitPlans) {
+        velk_deflate::SplitStats stats{};
+        Output split = run_split(input.data(), input.size(), level, plan, &stats);
+        sum.rounds += stats.rounds;
+        sum.rounds_met += stats.rounds_met;
+        sum.bytes_taken += stats.bytes_taken;
+        EXPECT_EQ(split.error, nullptr) << what << ": " << split.error;
+        EXPECT_EQ(first_difference(split.bytes, plain.bytes), -1)
+            << what << " level " << level << " main span " << plan.main_span << " record span " << plan.record_span
+            << ": " << split.bytes.size() << " bytes against " << plain.bytes.size();
+    }
+    return sum;
+}
+
+TEST(DeflateSplit, InputsBuiltAcrossTheCuts) {
+    Rng rng{11};
+    auto text = [&](size_t n, uint32_t alphabet) {
+        Bytes b(n);
+        for (auto& c : b) c = uint8_t('a' + rng.next() % alphabet);
+        return b;
+    };
+    struct Case {
+        const char* name;
+        Bytes input;
+        bool parses_meet = true;  // false: 258-byte matches keep the two parses out of step for good
+    };
+    std::vector<Case> cases;
+    // A 258-byte-long repeat straddling every multiple of 32 KiB, where the cuts are.
+    {
+        Bytes b = text(1200000, 20);
+        for (size_t cut = 65536; cut + 600 < b.size(); cut += 32768)
+            std::memcpy(b.data() + cut - 300, b.data() + cut - 300 - 1000, 700);
+        cases.push_back({"long matches across the cuts", std::move(b)});
+    }
+    // Runs of one byte over the cuts: one chain holds everything, every match is 258 bytes long.
+    {
+        Bytes b = text(1000000, 4);
+        for (size_t cut = 32768; cut + 5000 < b.size(); cut += 98304) std::memset(b.data() + cut - 2500, 0, 5000);
+        cases.push_back({"runs over the cuts", std::move(b)});
+    }
+    cases.push_back({"one long run", Bytes(900000, 'z'), false});
+    // Inputs ending just past where a cut would fall, and shorter than one round.
+    for (size_t size : {size_t(131072 + 258), size_t(393216 + 100), size_t(393216 + 65536 + 4096 + 200), size_t(100000)})
+        cases.push_back({"ends near a cut", text(size, 3)});
+    cases.push_back({"edge distances", far_first_candidates(900000, 32506, 5)});
+    cases.push_back({"random", text(700000, 256)});
+    for (const Case& c : cases) {
+        velk_deflate::SplitStats stats = expect_split_same(c.input, 8, c.name);
+        expect_split_same(c.input, 4, c.name);
+        // Inputs of more than two rounds must have been split, and most of them taken from the helpers.
+        if (c.input.size() >= 700000) {
+            EXPECT_GE(stats.rounds, 3u) << c.name;
+            if (c.parses_meet) {
+                EXPECT_GT(stats.bytes_taken, c.input.size() / 4) << c.name;
+            }
+        }
+    }
+}
+
 // The benchmark corpus: a 32 MiB minidump, an 8 MiB log, random bytes. Level 8 over every file; the
 // other levels over each file's first MiB, which is enough to reach every path of theirs.
 TEST(DeflateAgreement, BenchmarkCorpus) {
@@ -161,8 +248,11 @@ TEST(DeflateAgreement, BenchmarkCorpus) {
         std::ifstream in(entry.path(), std::ios::binary);
         Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const std::string name = entry.path().filename().string();
+        // compress_entry splits big entries with its own plan; here with cuts close together too.
         expect_same(bytes.data(), bytes.size(), 8, 0, name);
         const size_t head = std::min<size_t>(bytes.size(), 1 << 20);
+        const Bytes split_head(bytes.begin(), bytes.begin() + long(std::min<size_t>(bytes.size(), 3 << 20)));
+        expect_split_same(split_head, 8, name + " first 3 MiB");
         for (int level = 1; level <= 7; ++level) expect_same(bytes.data(), head, level, 0, name + " head");
         ++files;
     }
