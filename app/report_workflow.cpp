@@ -5,24 +5,20 @@
 
 #include <windows.h>
 #include <process.h>
-#include <shlwapi.h>
 
 #include <string>
 
 #include "support/logger.h"
+#include "support/path_join.h"
 #include "upload/upload_report.h"
 
 namespace {
 
 // TovrekCRM.exe in the reporter's own directory, started as an independent process. A failure
 // (missing, no rights) is ignored: the upload goes on all the same.
-void RestartMainApplication() {
-    // 518 characters at most, as for the directory the dialog works in; a longer path comes out
-    // cut, names no file and the start fails quietly.
-    wchar_t module[520] = {};
-    ::GetModuleFileNameW(nullptr, module, 518);
-    ::PathRemoveFileSpecW(module);
-    std::wstring path = std::wstring(module) + L"\\TovrekCRM.exe";
+void RestartMainApplication(const std::wstring& directory) {
+    // Joined without doubling the separator: at a drive root the directory already ends in one.
+    const std::wstring path = velk::JoinPath(directory, L"TovrekCRM.exe");
 
     // The full path as the application name, so that the system never searches for it, and quoted
     // in the command line: unquoted, "C:\Program Files\Tovrek\TovrekCRM.exe" would first be tried
@@ -44,7 +40,7 @@ void RestartMainApplication() {
 }  // namespace
 
 void CVELKBugReportDlg::OnConfirm() {
-    if (m_restartCheck.GetCheck() != 0) RestartMainApplication();
+    if (m_restartCheck.GetCheck() != 0) RestartMainApplication(m_exeDir);
 
     m_description = m_descriptionEdit.GetText();
     // The length in UTF-16 code units; the dialog is disabled as the box's owner until it is dismissed.

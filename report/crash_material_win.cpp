@@ -7,20 +7,12 @@
 #include <string>
 
 #include "report/report_data.h"
+#include "support/path_join.h"
 #include "support/unique_any.h"
 
 namespace velk {
 
-namespace {
-
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == L'\\') return folder + name;
-    return folder + L"\\" + name;
-}
-
-}  // namespace
-
-std::wstring MakeDumpPath(const std::wstring& directory) { return directory + L"\\CRASH.DMP"; }
+std::wstring MakeDumpPath(const std::wstring& directory) { return JoinPath(directory, L"CRASH.DMP"); }
 
 bool IsWrittenToday(const std::wstring& path) {
     // Looked up through a directory search so that a file opened elsewhere without sharing still answers.
@@ -64,11 +56,12 @@ void CReportData::CollectTempFiles() {
     // Listed whether or not a dump exists; the archive step skips a missing one.
     m_reportFiles.push_back(m_dumpPath);
 
-    // Zeroed so that a failed shell call leaves "\Temp\Vizoziv" on the current drive. The folder
+    // MAX_PATH is this shell call's own limit: it takes a buffer of at least that size and no
+    // length. Zeroed so that a failed call leaves "\Temp\Vizoziv" on the current drive. The folder
     // is not created: a missing one simply means there is nothing to collect.
     wchar_t localAppData[MAX_PATH + 1] = {};
     SHGetSpecialFolderPathW(nullptr, localAppData, CSIDL_LOCAL_APPDATA, FALSE);
-    const std::wstring folder = std::wstring(localAppData) + L"\\Temp\\Vizoziv";
+    const std::wstring folder = JoinPath(localAppData, L"Temp\\Vizoziv");
     if (_waccess(folder.c_str(), 0) == 0) ScanFolder(folder);
 }
 

@@ -9,12 +9,13 @@
 
 #include "report/report_data.h"
 #include "report/report_rules.h"
+#include "support/path_join.h"
 #include "support/text_convert.h"
 
 namespace velk {
 
 std::wstring CReportData::GetMainAppVersion() const {
-    const std::wstring file = m_exeDir + L"\\TovrekCRM.exe";
+    const std::wstring file = JoinPath(m_exeDir, L"TovrekCRM.exe");
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
     if (size == 0) return std::wstring();
@@ -39,7 +40,7 @@ std::wstring CReportData::GetMainAppVersion() const {
 }
 
 void CReportData::WriteInfoLog() {
-    const std::wstring path = m_exeDir + L"\\INFOLOG.TXT";
+    const std::wstring path = JoinPath(m_exeDir, L"INFOLOG.TXT");
     // The time of the report is the moment we start, before any file is touched.
     SYSTEMTIME now = {};
     GetLocalTime(&now);

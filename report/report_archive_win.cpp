@@ -8,6 +8,7 @@
 #include "report/report_data.h"
 #include "report/report_rules.h"
 #include "support/logger.h"
+#include "support/path_join.h"
 #include "zip/zip_writer.h"
 
 namespace velk {
@@ -24,10 +25,8 @@ std::wstring MakeDateString() {
 void CReportData::BuildReportArchive() {
     // From m_exeDir rather than the module path again: the same directory in the program, and
     // tests can point it at an install directory of their own.
-    std::wstring directory = m_exeDir;
-    if (directory.empty() || directory.back() != L'\\') directory += L'\\';
     const std::wstring account = ReadAccountName();
-    m_archivePath = directory + SafeArchiveBaseName(account.empty() ? MakeDateString() : account) + L".zip";
+    m_archivePath = JoinPath(m_exeDir, SafeArchiveBaseName(account.empty() ? MakeDateString() : account) + L".zip");
     if (m_reportFiles.empty()) return;
 
     ZipHandle* zip = nullptr;

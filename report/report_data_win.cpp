@@ -1,20 +1,14 @@
 // The executable's directory and the collection steps of the dialog's initialisation in their order.
-#include <windows.h>
-#include <shlwapi.h>
-
 #include "report/report_data.h"
+
+#include "support/module_path.h"
 
 namespace velk {
 
 void CReportData::FillExeDir() {
-    // 520 characters with room for the terminator; the module path is taken at most 518 long,
-    // and a longer one comes back cut, which we cannot do anything useful about.
-    wchar_t path[520] = {};
-    GetModuleFileNameW(nullptr, path, 519);
-    path[518] = L'\0';
-    // Leaves a drive root with its backslash ("C:\"), every other directory without one.
-    PathRemoveFileSpecW(path);
-    m_exeDir = path;
+    // Read once for the process and never cut: a long install path keeps every file beside the
+    // executable, where the other lookups expect it.
+    m_exeDir = ModuleDirectory();
 }
 
 void CReportData::CollectReport() {

@@ -41,9 +41,6 @@ CLogger& TheLogger();
 // What every caller uses: a finished message text, written unchanged as one Error line.
 inline void LogError(const std::wstring& message) { TheLogger().LogError(message); }
 
-// Drive and directory of the running executable, with a trailing backslash.
-std::wstring GetExeDirectory();
-
 // printf-style wide formatting into a new string; empty when formatting yields nothing.
 std::wstring FormatWide(const wchar_t* format, ...);
 

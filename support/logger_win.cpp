@@ -5,6 +5,8 @@
 #include <locale.h>
 #include <vector>
 
+#include "support/module_path.h"
+#include "support/path_join.h"
 #include "support/unique_any.h"
 
 namespace velk {
@@ -40,14 +42,6 @@ std::wstring FormatWide(const wchar_t* format, ...) {
     return text;
 }
 
-std::wstring GetExeDirectory() {
-    wchar_t module[MAX_PATH + 1] = {};
-    ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-    wchar_t drive[_MAX_DRIVE] = {}, dir[_MAX_DIR] = {}, name[_MAX_FNAME] = {}, ext[_MAX_EXT] = {};
-    _wsplitpath_s(module, drive, _MAX_DRIVE, dir, _MAX_DIR, name, _MAX_FNAME, ext, _MAX_EXT);
-    return std::wstring(drive) + dir;
-}
-
 bool CreateDirectoryLevels(const std::wstring& directory) {
     // Walk from the root down, creating each missing level; "\\?\" and UNC prefixes keep their
     // leading separators, so the first levels tried are the server and share, which then exist.
@@ -64,9 +58,7 @@ bool CreateDirectoryLevels(const std::wstring& directory) {
 }
 
 CLogger::CLogger(const std::wstring& directory, const std::wstring& fileName) {
-    m_directory = directory.empty() ? GetExeDirectory() : directory;
-    if (m_directory.empty() || m_directory.back() != L'\\') m_directory += L'\\';
-    m_directory += L"log\\";
+    m_directory = JoinPath(directory.empty() ? ModuleDirectory() : directory, L"log") + L"\\";
     // The wide API, not an ANSI-path helper: an install directory the code page cannot
     // spell would otherwise lose every line.
     CreateDirectoryLevels(m_directory);

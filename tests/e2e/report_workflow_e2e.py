@@ -81,10 +81,19 @@ def local_app_data():
 class ReporterRun:
     """One install directory and one run of the reporter in it."""
 
-    def __init__(self, case, url=None, account=ACCOUNT, dir_name="Tovrek"):
+    def __init__(self, case, url=None, account=ACCOUNT, dir_name="Tovrek", drive=None):
         self.base = tempfile.mkdtemp(prefix="velk_e2e_")
         self.install = os.path.join(self.base, dir_name)
         os.makedirs(self.install)
+        # With a drive letter the install directory is that drive's root, and the reporter is
+        # started as "Q:\VELKBugReport.exe".
+        self.drive = drive
+        self.drive_link = None
+        if drive:
+            self.drive_link = os.path.join(os.environ.get("WINEPREFIX", os.path.join(BUILD, "wineprefix")),
+                                           "dosdevices", drive.lower() + ":")
+            case.assertFalse(os.path.lexists(self.drive_link), "drive %s: is taken" % drive)
+            os.symlink(self.install, self.drive_link)
         bin_dir = os.path.join(BUILD, "bin")
         shutil.copy(os.path.join(bin_dir, "VELKBugReport.exe"), self.install)
         shutil.copy(os.path.join(bin_dir, "stand_in_app_3_1_0_25.exe"), os.path.join(self.install, "TovrekCRM.exe"))
@@ -100,10 +109,17 @@ class ReporterRun:
         self.process = None
         self.case = case
 
-    def start(self):
+    def windows_install(self):
+        return self.drive + ":\\" if self.drive else windows_path(self.install)
+
+    def start(self, by_full_path=False):
         # Started from its own directory by bare name: a full path with a blank would itself be
-        # split by Wine's launcher and could start the decoy of the blank-directory test.
-        self.process = subprocess.Popen([WINE_RUN, BUILD, "VELKBugReport.exe"], cwd=self.install,
+        # split by Wine's launcher and could start the decoy of the blank-directory test. A drive
+        # root, or a directory too long to be a current directory, is given in full (no blanks).
+        program = "VELKBugReport.exe"
+        if self.drive or by_full_path:
+            program = self.windows_install().rstrip("\\") + "\\VELKBugReport.exe"
+        self.process = subprocess.Popen([WINE_RUN, BUILD, program], cwd=self.install,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=clean_env())
         # The first window of a fresh prefix waits for the font caches to be built.
         code, _ = driver("wait", "60000", timeout=90)
@@ -149,6 +165,8 @@ class ReporterRun:
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait()
+        if self.drive_link and os.path.islink(self.drive_link):
+            os.remove(self.drive_link)
         shutil.rmtree(self.base, ignore_errors=True)
 
 
@@ -325,6 +343,35 @@ class ReportWorkflowTest(unittest.TestCase):
         self.assertEqual(self.confirm(run, description="x", untick=True), "1")
         self.check_upload(server, run, "", "x")
         self.check_ended(run, [])
+
+    # --- where it is installed ------------------------------------------------------------------
+
+    def test_drive_root_install_restarts_and_sends_from_the_root(self):
+        server = self.server()
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH), drive="Q")
+        expected_temp = self.today_files()
+        run.start()
+        self.assertEqual(self.confirm(run, description="root"), "4")
+        archive = self.check_upload(server, run, ACCOUNT, "root")
+        self.check_archive(archive, expected_temp)
+        self.check_ended(run, [])
+        self.assertTrue(os.path.exists(os.path.join(run.install, "log", "BugReportLog.log")))
+        self.assertEqual(run.started(), '"Q:\\TovrekCRM.exe"')
+
+    def test_install_path_of_300_characters_keeps_everything_beside_the_reporter(self):
+        server = self.server()
+        deep = os.path.join("Tovrek", *["客户端安装目录 level %02d" % i for i in range(16)])
+        run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH), dir_name=deep)
+        self.assertGreaterEqual(len(windows_path(os.path.join(run.install, "VELKBugReport.exe"))), 300)
+        expected_temp = self.today_files()
+        run.start(by_full_path=True)
+        self.assertEqual(self.confirm(run, description="long"), "4")
+        archive = self.check_upload(server, run, ACCOUNT, "long")
+        self.check_archive(archive, expected_temp)
+        self.check_ended(run, [])
+        self.assertTrue(os.path.exists(os.path.join(run.install, "log", "BugReportLog.log")))
+        logs = [d for d, _, files in os.walk(run.base) if "BugReportLog.log" in files]
+        self.assertEqual(logs, [os.path.join(run.install, "log")])
 
     # --- failures: the process ends all the same, with exactly the one line --------------------
 

@@ -1,11 +1,13 @@
 // Covers the account lookup over real UserInfo.json files and the upload address from real
-// uploadcrash.ini files in a temporary install directory; not the callers that use the values.
+// uploadcrash.ini files in a temporary install directory, also one of about 300 characters;
+// not the callers that use the values.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "report/report_data.h"
 #include "tests/common/temp_dir.h"
+#include "tests/report/report_test_support.h"
 
 namespace {
 
@@ -133,6 +135,48 @@ TEST(ReadUploadUrl, TableOfIniFiles) {
         data.ReadUploadUrl();
         EXPECT_EQ(data.m_uploadUrl, c.expected) << c.what;
         EXPECT_LE(data.m_uploadUrl.size(), 2047u) << c.what;
+    }
+}
+
+// A directory under `base` made of `level` repeated until the path is at least `length` long.
+std::wstring MakeDeepDirectory(const std::wstring& base, const std::wstring& level, size_t length) {
+    std::wstring path = base;
+    while (path.size() < length) {
+        path += L"\\" + level;
+        if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return L"";
+    }
+    return path;
+}
+
+TEST(ReadUploadUrl, InstallDirectoryOfAbout300Characters) {
+    struct Case {
+        const char* what;
+        const wchar_t* level;  // the name repeated to make the directory
+        bool fileThere;
+        std::wstring expected;
+        size_t linesLogged;
+    };
+    const Case cases[] = {
+        {"long names: read through their short form", L"Tovrek install folder", true, L"http://127.0.0.1/long", 0},
+        // Short names have no shorter form, so the path stays too long for the profile call.
+        {"short names: nothing can read it, one line", L"tovrek01", true, L"", 1},
+        {"short names and no file: nothing configured, no line", L"tovrek01", false, L"", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir(L"longini");
+        const std::wstring install = MakeDeepDirectory(dir.path(), c.level, 300);
+        ASSERT_FALSE(install.empty());
+        const std::wstring ini = install + L"\\uploadcrash.ini";
+        ASSERT_GE(ini.size(), 300u);
+        if (c.fileThere) {
+            ASSERT_TRUE(WriteFileBytes(ini, "[url]\r\nurl=http://127.0.0.1/long\r\n"));
+        }
+        velk::CReportData data;
+        data.m_exeDir = install;
+        data.ReadUploadUrl();
+        EXPECT_EQ(data.m_uploadUrl, c.expected);
+        EXPECT_EQ(velk_test::CountInLog(L"ERROR - failed to read " + ini), c.linesLogged);
     }
 }
 

@@ -38,7 +38,7 @@ std::wstring Url(const wchar_t* portVariable, const std::wstring& rest) {
 std::wstring Store(const wchar_t* storeVariable) { return Env(storeVariable); }
 
 // The program is run from a directory of its own, so this log holds only this program's lines.
-std::wstring LogPath() { return GetExeDirectory() + L"log\\BugReportLog.log"; }
+std::wstring LogPath() { return TheLogger().FilePath(); }
 std::string LogBytes() {
     std::string bytes = ReadFileBytes(LogPath());
     return bytes == "<missing>" ? std::string() : bytes;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/module_path.h"
+#include "support/path_join.h"
 #include "support/unique_any.h"
 
 namespace {
@@ -17,29 +19,11 @@ std::string Utf8(const wchar_t* text) {
     return bytes;
 }
 
-// The executable's full path, however long the install directory is.
-std::wstring ModulePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD got = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (got == 0) return std::wstring();
-        // A full buffer means the path was cut: try again with more room.
-        if (got < path.size()) {
-            path.resize(got);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    std::wstring path = ModulePath();
-    const size_t slash = path.rfind(L'\\');
-    if (slash == std::wstring::npos) return 1;
-    path.resize(slash + 1);
-    path += L"started.txt";
+    if (velk::ModuleDirectory().empty()) return 1;
+    const std::wstring path = velk::JoinPath(velk::ModuleDirectory(), L"started.txt");
 
     velk::unique_hfile file(
         CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
