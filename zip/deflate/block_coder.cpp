@@ -497,38 +497,29 @@ void ct_init(DeflateState* s) {
     reset_block(s);
 }
 
-bool ct_tally(DeflateState* s, uint32_t dist, uint32_t value) {
+bool ct_tally_match(DeflateState* s, uint32_t dist, uint32_t value) {
     s->sym_lit[s->sym_count++] = static_cast<uint8_t>(value);
-    if (dist == 0) {
-        s->lit_tree[value & 0xFF].freq_or_code++;
-    } else {
-        uint32_t d = (dist - 1) & 0xFFFF;
-        uint32_t dc = dcode(s, d);
-        if (d >= kMaxDist || (value & 0xFFFF) > 255 || dc >= static_cast<uint32_t>(kDistCodes)) {
-            s->error_message = msg::kBadMatch;
-        }
-        s->lit_tree[kLiterals + 1 + s->len_symbol[value & 0xFF]].freq_or_code++;
-        if (dc < static_cast<uint32_t>(kDistCodes)) s->dist_tree[dc].freq_or_code++;
-        s->sym_dist[s->dist_count++] = static_cast<uint16_t>(d);
-        s->flag_acc = static_cast<uint8_t>(s->flag_acc | s->flag_mask);
+    uint32_t d = (dist - 1) & 0xFFFF;
+    uint32_t dc = dcode(s, d);
+    if (d >= kMaxDist || (value & 0xFFFF) > 255 || dc >= static_cast<uint32_t>(kDistCodes)) {
+        s->error_message = msg::kBadMatch;
     }
-    s->flag_mask = static_cast<uint8_t>(s->flag_mask << 1);
-    if ((s->sym_count & 7) == 0) {
-        s->sym_flags[s->flag_bytes++] = s->flag_acc;
-        s->flag_acc = 0;
-        s->flag_mask = 1;
-    }
+    s->lit_tree[kLiterals + 1 + s->len_symbol[value & 0xFF]].freq_or_code++;
+    if (dc < static_cast<uint32_t>(kDistCodes)) s->dist_tree[dc].freq_or_code++;
+    s->sym_dist[s->dist_count++] = static_cast<uint16_t>(d);
+    s->flag_acc = static_cast<uint8_t>(s->flag_acc | s->flag_mask);
+    return ct_tally_end(s);
+}
+
+bool ct_weigh_early_end(DeflateState* s) {
     // A block of mostly literals that already codes to under half its input is ended while it is ahead.
-    if (s->level > 2 && (s->sym_count & (kEarlyEndEvery - 1)) == 0) {
-        uint32_t estimate = s->sym_count * 8;
-        for (int dc = 0; dc < kDistCodes; ++dc) {
-            estimate += s->dist_tree[dc].freq_or_code * (5u + kDistExtra[dc]);
-        }
-        estimate >>= 3;
-        uint32_t covered = static_cast<uint32_t>(static_cast<int32_t>(s->cur_pos) - s->block_begin);
-        if (s->dist_count < s->sym_count / 2 && estimate < covered / 2) return true;
+    uint32_t estimate = s->sym_count * 8;
+    for (int dc = 0; dc < kDistCodes; ++dc) {
+        estimate += s->dist_tree[dc].freq_or_code * (5u + kDistExtra[dc]);
     }
-    return s->sym_count == kMaxBlockSymbols;
+    estimate >>= 3;
+    uint32_t covered = static_cast<uint32_t>(static_cast<int32_t>(s->cur_pos) - s->block_begin);
+    return s->dist_count < s->sym_count / 2 && estimate < covered / 2;
 }
 
 uint32_t emit_block(DeflateState* s, const uint8_t* data, uint32_t stored_len, int last) {

@@ -175,7 +175,30 @@ CompressResult compress_entry_planned(void* user, ReadInputFn read_input, FlushO
 
 // Block coder (block_coder.cpp), called by the match finder.
 void ct_init(DeflateState* s);
-bool ct_tally(DeflateState* s, uint32_t dist, uint32_t value);
+bool ct_tally_match(DeflateState* s, uint32_t dist, uint32_t value);
+bool ct_weigh_early_end(DeflateState* s);
+
+// The symbol bookkeeping shared by literals and matches, after the symbol itself went in: its flag
+// bit, and whether the block ends here. Inline, with the literal case below: most symbols are literals.
+inline bool ct_tally_end(DeflateState* s) {
+    s->flag_mask = static_cast<uint8_t>(s->flag_mask << 1);
+    if ((s->sym_count & 7) == 0) {
+        s->sym_flags[s->flag_bytes++] = s->flag_acc;
+        s->flag_acc = 0;
+        s->flag_mask = 1;
+    }
+    if (s->level > 2 && (s->sym_count & (kEarlyEndEvery - 1)) == 0 && ct_weigh_early_end(s)) return true;
+    return s->sym_count == kMaxBlockSymbols;
+}
+
+// Records a literal (dist 0, value = the byte) or a match (dist 1 to 32,506, value = length - 3) in
+// the current block; true when the block is to be ended now.
+inline bool ct_tally(DeflateState* s, uint32_t dist, uint32_t value) {
+    if (dist != 0) return ct_tally_match(s, dist, value);
+    s->sym_lit[s->sym_count++] = static_cast<uint8_t>(value);
+    s->lit_tree[value & 0xFF].freq_or_code++;
+    return ct_tally_end(s);
+}
 uint32_t emit_block(DeflateState* s, const uint8_t* data, uint32_t stored_len, int last);
 
 }  // namespace velk_deflate

@@ -373,6 +373,20 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     return best;
 }
 
+// The common case of data with few repeats, decided without a search: the chain's first candidate
+// fails the byte tests every search starts with, and the next entry is out of reach. The search would
+// then return prev_len and leave match_pos alone.
+inline bool one_candidate_misses(const DeflateState* s, uint32_t candidate) {
+    const uint32_t cur = s->cur_pos;
+    if (cur > kWindowSize - kMinLookahead) return false;  // the search records why
+    const uint8_t* scan = s->window + cur;
+    const uint8_t* match = s->window + candidate;
+    const uint32_t best = s->prev_len;
+    if (load16(match + best - 1) == load16(scan + best - 1) && load16(match) == load16(scan)) return false;
+    const uint32_t limit = cur > kMaxDist ? cur - kMaxDist : 0;
+    return s->chain_prev[candidate & kChainMask] <= limit;
+}
+
 // Ends the current block at cur_pos. Its bytes can be stored only while they are all in the window.
 uint32_t end_block(DeflateState* s, int last) {
     const uint8_t* data = s->block_begin >= 0 ? s->window + s->block_begin : nullptr;
@@ -411,7 +425,7 @@ inline void lazy_step(DeflateState* s, LazyState& st, Sink& sink) {
 
     if (candidate != 0 && s->prev_len < s->lazy_limit && s->cur_pos - candidate <= kMaxDist) {
         lower_nice_len(s);
-        st.match_len = find_longest_match(s, candidate);
+        st.match_len = one_candidate_misses(s, candidate) ? s->prev_len : find_longest_match(s, candidate);
         if (st.match_len > s->lookahead_len) st.match_len = s->lookahead_len;
         if (st.match_len == kMinMatch && s->cur_pos - s->match_pos > kTooFar) st.match_len = kMinMatch - 1;
     }
