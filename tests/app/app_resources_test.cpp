@@ -1,6 +1,7 @@
 // The resources linked into VELKBugReport.exe, read back from the built file: both dialog
 // templates control by control, the About menu text, the icon, the version block, the manifest
-// and the GUI subsystem. How the dialogs look on screen is for the GUI tests and the demo.
+// and the PE header (GUI subsystem, processor, large-address aware). How the dialogs look on screen
+// is for the GUI tests and the demo.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -313,17 +314,39 @@ TEST_F(ReporterResources, ManifestAsksForCommonControls6OfThisProcessor) {
     }
 }
 
-TEST(ReporterImage, IsAGuiProgram) {
+// The built reporter's PE headers; IMAGE_NT_HEADERS is the test program's own kind, which is the
+// reporter's: both come from the same build. False when the file is no such image.
+bool ReadReporterHeaders(IMAGE_NT_HEADERS* nt) {
     std::string bytes = velk_test::ReadFileBytes(ReporterPath());
-    ASSERT_GT(bytes.size(), 0x200u);
+    if (bytes.size() < 0x200) return false;
     IMAGE_DOS_HEADER dos;
     std::memcpy(&dos, bytes.data(), sizeof(dos));
-    ASSERT_EQ(dos.e_magic, IMAGE_DOS_SIGNATURE);
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 ||
+        static_cast<size_t>(dos.e_lfanew) + sizeof(*nt) > bytes.size())
+        return false;
+    std::memcpy(nt, bytes.data() + dos.e_lfanew, sizeof(*nt));
+    return nt->Signature == IMAGE_NT_SIGNATURE;
+}
+
+TEST(ReporterImage, IsAGuiProgram) {
     IMAGE_NT_HEADERS nt;
-    ASSERT_LT(static_cast<size_t>(dos.e_lfanew) + sizeof(nt), bytes.size());
-    std::memcpy(&nt, bytes.data() + dos.e_lfanew, sizeof(nt));
-    ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
+    ASSERT_TRUE(ReadReporterHeaders(&nt));
     EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
+
+// The upload holds the whole archive in memory: without the flag a 32-bit process gets 2 GiB of
+// address space even under 64-bit Windows (with it, 4 GiB), and a 64-bit one is held to 2 GiB too.
+TEST(ReporterImage, LargeAddressAwareForItsProcessor) {
+    IMAGE_NT_HEADERS nt;
+    ASSERT_TRUE(ReadReporterHeaders(&nt));
+#ifdef _WIN64
+    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+#else
+    EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
+    EXPECT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+#endif
+    EXPECT_TRUE(nt.FileHeader.Characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE);
 }
 
 }  // namespace
