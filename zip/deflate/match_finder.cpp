@@ -628,8 +628,8 @@ struct Splitter {
     uint64_t event_at = 0;        // the loop top at or past which on_event runs
     bool round_active = false;
     std::unique_ptr<SplitRound> round;
-    std::vector<uint32_t> tokens;
-    std::vector<uint64_t> records;
+    std::unique_ptr<uint32_t[]> tokens;  // the rounds' token and record arrays, made once per entry
+    std::unique_ptr<uint64_t[]> records;  // at the plan's sizes; the helper writes before anyone reads
     std::unique_ptr<DeflateState> helper_state;
     std::thread helper;
 
@@ -721,13 +721,16 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
         cut = (pos + main_part + align - 1) / align * align;
         stop = data_end - kRoundReserve;
         if (stop < cut || stop - cut < plan.min_helper_span) return;
+        if (stop - cut > plan.helper_span) stop = cut + plan.helper_span;  // the token array's size
     }
     if (cut - kHalfWindow < sp.pos_begin) return;  // the cut came too close to the window's reads
 
     try {
-        if (!sp.helper_state) sp.helper_state.reset(new DeflateState);
-        sp.tokens.resize(size_t(stop - cut) + 2 * kMaxMatch);
-        sp.records.resize(plan.record_span);
+        if (!sp.helper_state) {
+            sp.helper_state.reset(new DeflateState);
+            sp.tokens.reset(new uint32_t[size_t(plan.helper_span) + 2 * kMaxMatch]);
+            sp.records.reset(new uint64_t[plan.record_span]);
+        }
         sp.round.reset(new SplitRound);
     } catch (const std::bad_alloc&) {
         sp.failed = true;
@@ -740,8 +743,8 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     r.cut = cut;
     r.stop = stop;
     r.record_span = plan.record_span;
-    r.tokens = sp.tokens.data();
-    r.records = sp.records.data();
+    r.tokens = sp.tokens.get();
+    r.records = sp.records.get();
     r.params = {s->level, s->chain_limit, s->lazy_limit, s->good_len, s->nice_len, s->use_key_chains};
     try {
         sp.helper = std::thread(run_helper, &r, sp.helper_state.get());
