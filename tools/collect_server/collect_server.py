@@ -70,12 +70,14 @@ def read_until_headers_end(conn, first):
 
 
 def read_exactly(conn, have, size):
-    while len(have) < size:
-        more = conn.recv(min(1 << 20, size - len(have)))
+    # A growing bytearray: adding to bytes copies all read so far, hours for a body of a GiB.
+    buffer = bytearray(have)
+    while len(buffer) < size:
+        more = conn.recv(min(1 << 20, size - len(buffer)))
         if not more:
             raise ValueError("connection closed inside the body")
-        have += more
-    return have[:size], have[size:]
+        buffer += more
+    return bytes(buffer[:size]), bytes(buffer[size:])
 
 
 def read_chunked(conn, have):
@@ -165,7 +167,7 @@ class Handler(socketserver.BaseRequestHandler):
             raw_body, body = read_chunked(conn, rest)
         else:
             length = int(lookup.get("content-length", "0") or "0")
-            if length > BODY_LIMIT:
+            if length > opts.body_limit:
                 raise ValueError("body too long")
             body, _ = read_exactly(conn, rest, length)
             raw_body = body
@@ -243,6 +245,8 @@ def main():
     parser.add_argument("--status", type=int, default=200, help="status code of every answer")
     parser.add_argument("--delay", type=float, default=0.0, help="seconds to wait before answering")
     parser.add_argument("--drop", action="store_true", help="close the connection instead of answering")
+    parser.add_argument("--body-limit", type=int, default=BODY_LIMIT,
+                        help="largest body taken, in bytes (default %d); a longer one is cut off unanswered" % BODY_LIMIT)
     opts = parser.parse_args()
 
     server = Server(("127.0.0.1", opts.port), Handler)
