@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The real VELKBugReport.exe under Wine and Xvfb in a temporary install directory, driven through
 its dialog, uploading to the collecting server on loopback: what is sent, started, deleted and
-logged, and that the process ends by itself. It cannot show a real TLS exchange or the 32-bit build.
+logged, and that the process ends by itself. It runs on either Windows build; it cannot show a
+real TLS exchange.
 
 Usage: report_workflow_e2e.py --build BUILD_DIR [unittest arguments]
 """
