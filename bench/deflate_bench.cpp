@@ -6,6 +6,7 @@
 //        deflate_bench [--reps N] --entries N FILE   (N small entries of 100 to 2,000 bytes cut from FILE)
 //        deflate_bench --only ours|zlib|libdeflate [--max-bytes N] FILE   (one compression, for callgrind)
 //        deflate_bench --sides                                 (prints the sides this build has)
+//        --one-thread before any of these keeps our compressor to one thread
 //
 // In --only mode the compression runs inside velk_bench_compress_<side>, so that
 // `valgrind --tool=callgrind --collect-atstart=no --toggle-collect=velk_bench_compress_*` counts the
@@ -30,12 +31,14 @@
 #if defined(VELK_BENCH_HAVE_OURS)
 #include "zip/crc32.h"
 #include "zip/deflate/deflate.h"
+#include "zip/deflate/deflate_state.h"
 #endif
 
 // Named, not anonymous: the entry points below have C linkage and take these types.
 namespace velk_bench {
 
 constexpr int kLevel = 8;
+bool g_one_thread = false;  // --one-thread: ours never splits an entry over two threads
 constexpr uint32_t kOutCapacity = 16384;  // the zip container's work buffer
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -110,7 +113,9 @@ extern "C" __attribute__((noinline)) void velk_bench_compress_ours(Input input, 
 #if defined(VELK_BENCH_HAVE_OURS)
     velk_bench::MemoryIo io{input, 0, sink, 0};
     uint16_t flags = 0;
-    CompressResult r = compress_entry(&io, velk_bench::ReadMemory, velk_bench::FlushMemory, out_buf, kOutCapacity, kLevel, &flags);
+    CompressResult r = velk_deflate::compress_entry_planned(
+        &io, velk_bench::ReadMemory, velk_bench::FlushMemory, out_buf, kOutCapacity, kLevel, &flags,
+        velk_bench::g_one_thread ? velk_deflate::kNoSplit : velk_deflate::kDefaultSplit, nullptr);
     outcome->compressed_size = r.compressed_size;
     outcome->flags = flags;
     outcome->crc = io.crc;
@@ -296,8 +301,9 @@ void MeasureSides(const std::vector<Input>& inputs, int reps, SideResult (&resul
 
 void PrintHeader(int reps, const char* first_column) {
     std::printf("deflate level 8 with the entry's CRC-32, best of %d run%s each, the three sides taking turns; "
-                "MB = 10^6 bytes%s\n",
-                reps, reps == 1 ? "" : "s", kHaveOurs ? "" : "; ours: not built");
+                "MB = 10^6 bytes%s%s\n",
+                reps, reps == 1 ? "" : "s", kHaveOurs ? "" : "; ours: not built",
+                velk_bench::g_one_thread ? "; ours on one thread" : "");
     if (kSanitized) std::printf("WARNING: built with sanitizers, the timings mean nothing\n");
     std::printf("%-14s %10s %9s %9s %9s %7s %7s %11s %11s %11s  %s\n", first_column, "bytes", "ours", "zlib",
                 "libdefl", "vs zlib", "vs libd", "ours size", "zlib size", "libd size", "check");
@@ -432,6 +438,8 @@ int main(int argc, char** argv) {
         if (arg == "--sides") {
             std::printf(kHaveOurs ? "ours zlib libdeflate\n" : "zlib libdeflate\n");
             return 0;
+        } else if (arg == "--one-thread") {
+            velk_bench::g_one_thread = true;
         } else if (arg == "--reps") {
             if (!ParseCount(i + 1 < argc ? argv[++i] : nullptr, &reps) || reps == 0 || reps > 1000) return Usage();
         } else if (arg == "--max-bytes") {
