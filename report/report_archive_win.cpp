@@ -9,9 +9,34 @@
 #include "report/report_rules.h"
 #include "support/logger.h"
 #include "support/path_join.h"
+#include "support/unique_any.h"
 #include "zip/zip_writer.h"
 
 namespace velk {
+
+namespace {
+
+// The crash handler may still be closing the dump as we start: it gets this long to let go
+// before the report goes on without it.
+constexpr ULONGLONG kDumpWaitMs = 5000;
+constexpr DWORD kDumpRetryMs = 100;
+
+// Returns once the file can be opened for reading with the widest sharing, or once it is clear
+// that waiting will not help: another failure, or the time is up (the add then fails and logs).
+void WaitWhileLocked(const std::wstring& path, ULONGLONG waitMs) {
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    for (;;) {
+        unique_hfile probe(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+        if (probe) return;
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;
+        if (GetTickCount64() >= deadline) return;
+        Sleep(kDumpRetryMs);
+    }
+}
+
+}  // namespace
 
 std::wstring MakeDateString() {
     SYSTEMTIME now = {};
@@ -40,6 +65,7 @@ void CReportData::BuildReportArchive() {
                 return;
             }
         }
+        if (path == m_dumpPath) WaitWhileLocked(path, kDumpWaitMs);
         if (ZipAddFile(zip, EntryNameOf(path).c_str(), path.c_str()) != ZipResult::Ok)
             LogError(L"ERROR - failed to add '" + path + L"' to zip");
     }

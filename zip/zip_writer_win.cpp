@@ -176,8 +176,10 @@ ZipResult ZipWriter::OpenSource(const wchar_t* path) {
     m_source.reset();
     if (path == nullptr) return ZipResult::BadArgument;
 
-    // Others may read the source while we do, not write it: a file being written is "locked".
-    velk::unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    // The widest sharing: a crash handler that still holds the dump open for writing (letting
+    // readers in) must not keep it out of the report. Only an opener that shares nothing does.
+    velk::unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return ZipResult::OpenFailed;
     // The metadata comes first: under Wine, GetFileType sets the access time to now. A pipe or
     // device may have no such information; only a disk file needs it.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -190,6 +191,58 @@ TEST(BuildReportArchive, ALockedFileIsLoggedAndTheOthersGoIn) {
     ASSERT_TRUE(Exists(install / L"locked.zip"));
     ExportForCheck("", data.m_archivePath,
                    {{L"before.log", vizoziv / L"before.log"}, {L"after.log", vizoziv / L"after.log"}});
+}
+
+// A dump the crash handler still holds as the reporter starts: one it keeps open for writing but
+// shares goes in at once; one it holds alone is waited for up to about 5 s, then left
+// out with the line.
+TEST(BuildReportArchive, DumpStillHeldByTheCrashHandler) {
+    struct Case {
+        const char* what;
+        DWORD share;      // the handler's sharing
+        DWORD holdMs;     // when the handler lets go
+        bool packed;
+        ULONGLONG minMs;  // how long the archive step may take
+        ULONGLONG maxMs;
+    };
+    const Case cases[] = {
+        {"still open for writing, others let in", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 3000, true, 0,
+         1500},
+        {"held alone for 3 s", 0, 3000, true, 2500, 4500},
+        {"held alone for longer than the wait", 0, 7000, false, 4500, 6500},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir install(L"zipheld");
+        WriteAccount(install, "\"held\"");
+        const std::wstring dump = install / L"CRASH.DMP";
+        ASSERT_TRUE(WriteFileBytes(dump, DumpBytes(200000)));
+        HANDLE handler = CreateFileW(dump.c_str(), GENERIC_WRITE, c.share, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(handler, INVALID_HANDLE_VALUE);
+        std::thread release([&] {
+            Sleep(c.holdMs);
+            CloseHandle(handler);
+        });
+
+        velk::CReportData data;
+        data.m_exeDir = install.path();
+        data.WriteInfoLog();
+        data.m_dumpPath = velk::MakeDumpPath(data.m_exeDir);
+        data.m_reportFiles.push_back(data.m_dumpPath);
+        const ULONGLONG start = GetTickCount64();
+        data.BuildReportArchive();
+        const ULONGLONG took = GetTickCount64() - start;
+        release.join();
+
+        EXPECT_GE(took, c.minMs);
+        EXPECT_LE(took, c.maxMs);
+        EXPECT_EQ(CountInLog(L"ERROR - failed to add '" + dump + L"' to zip"), c.packed ? 0u : 1u);
+        ASSERT_TRUE(Exists(data.m_archivePath));
+        Entries entries = {{L"INFOLOG.TXT", install / L"INFOLOG.TXT"}};
+        if (c.packed) entries.push_back({L"CRASH.DMP", dump});
+        ExportForCheck("_" + std::to_string(index++), data.m_archivePath, entries);
+    }
 }
 
 TEST(BuildReportArchive, ArchiveThatCannotBeCreatedIsLoggedOnceAndTheLoopStops) {
