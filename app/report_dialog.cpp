@@ -73,11 +73,7 @@ bool CVELKBugReportDlg::InitReportDialog() {
 
     // The collection, on this thread and before the dialog is shown; nothing here stops the dialog.
     FillExeDir();
-    ReadUploadUrl();
-    WriteInfoLog();
-    m_dumpPath = velk::MakeDumpPath(m_exeDir);
-    CollectTempFiles();
-    BuildReportArchive();
+    CollectReport();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <string>
+#include <utility>
 
 #include "report/report_data.h"
 #include "report/report_rules.h"
@@ -47,11 +48,26 @@ std::wstring MakeDateString() {
     return text;
 }
 
+// Claims the archive's usual name for this run, or, when another running reporter holds it, a
+// name of this process's own beside it; the upload sends the account-based name either way.
+void CReportData::NameArchive(const std::wstring& baseName) {
+    // An earlier claim of this run is let go first, or it would count as another reporter's.
+    m_archiveClaim.reset();
+    m_archivePath = JoinPath(m_exeDir, baseName + L".zip");
+    unique_handle claim(CreateMutexW(nullptr, FALSE, InstanceLockName(L"archive", m_archivePath).c_str()));
+    const bool heldElsewhere = claim && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (heldElsewhere) {
+        m_archivePath = JoinPath(m_exeDir, SecondArchiveFileName(baseName, GetCurrentProcessId()));
+        claim.reset(CreateMutexW(nullptr, FALSE, InstanceLockName(L"archive", m_archivePath).c_str()));
+    }
+    m_archiveClaim = std::move(claim);
+}
+
 void CReportData::BuildReportArchive() {
     // From m_exeDir rather than the module path again: the same directory in the program, and
     // tests can point it at an install directory of their own.
     const std::wstring account = ReadAccountName();
-    m_archivePath = JoinPath(m_exeDir, SafeArchiveBaseName(account.empty() ? MakeDateString() : account) + L".zip");
+    NameArchive(SafeArchiveBaseName(account.empty() ? MakeDateString() : account));
     if (m_reportFiles.empty()) return;
 
     ZipHandle* zip = nullptr;

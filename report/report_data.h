@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/unique_any.h"
+
 namespace velk {
 
 class CReportData {
@@ -16,11 +18,15 @@ public:
     std::wstring m_archivePath;  // the report archive beside the executable
     std::wstring m_description;  // the user's text, taken when the user confirms
     std::vector<std::wstring> m_reportFiles;  // full paths in archive order; duplicates allowed, need not exist
+    // Held from the archive's naming to the end of the run: tells another reporter started in
+    // the same folder that this archive name is taken.
+    unique_handle m_archiveClaim;
 
     // m_exeDir from the running executable's path.
     void FillExeDir();
     // The collection steps of the dialog's initialisation, in their order: ReadUploadUrl,
-    // WriteInfoLog, MakeDumpPath, CollectTempFiles, BuildReportArchive.
+    // WriteInfoLog, MakeDumpPath, CollectTempFiles, BuildReportArchive. A second reporter in the
+    // same folder waits here until the first has packed its INFOLOG.TXT.
     void CollectReport();
 
     void ReadUploadUrl();
@@ -30,6 +36,7 @@ public:
     void CollectTempFiles();
     void ScanFolder(const std::wstring& folder);
     void BuildReportArchive();
+    void NameArchive(const std::wstring& baseName);
 };
 
 std::wstring MakeDumpPath(const std::wstring& directory);

@@ -37,6 +37,24 @@ std::wstring SafeArchiveBaseName(const std::wstring& name) {
     return safe;
 }
 
+std::wstring InstanceLockName(const std::wstring& purpose, const std::wstring& path) {
+    // 64-bit FNV-1a over the UTF-16 units, ASCII folded to upper case: object names may hold
+    // no backslash and at most MAX_PATH characters, so the path itself cannot be the name.
+    unsigned long long hash = 14695981039346656037ull;
+    for (wchar_t c : path) {
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c == L'/') c = L'\\';
+        hash = (hash ^ static_cast<unsigned>(c)) * 1099511628211ull;
+    }
+    wchar_t hex[17] = {};
+    std::swprintf(hex, 17, L"%016llx", hash);
+    return L"Local\\VELKBugReport." + purpose + L"." + hex;
+}
+
+std::wstring SecondArchiveFileName(const std::wstring& baseName, unsigned long processId) {
+    return baseName + L"_" + std::to_wstring(processId) + L".zip";
+}
+
 std::wstring EntryNameOf(const std::wstring& path) {
     const size_t slash = path.rfind(L'\\');
     if (slash == std::wstring::npos || slash == 0) return path;

@@ -20,6 +20,15 @@ std::wstring SafeArchiveBaseName(const std::wstring& name);
 // file name far below the file system's 255 characters.
 constexpr size_t kMaxArchiveBaseName = 200;
 
+// The name of a system-wide lock that stands for one file or folder: the same for every spelling
+// of the path that differs only in ASCII case, a valid object name whatever the path's length.
+// purpose tells apart locks on the same path ("archive", "collect").
+std::wstring InstanceLockName(const std::wstring& purpose, const std::wstring& path);
+
+// The archive's name when another running reporter holds the usual one: the base name and the
+// process id, "abc_1234.zip" beside "abc.zip".
+std::wstring SecondArchiveFileName(const std::wstring& baseName, unsigned long processId);
+
 // The entry name of a report file: its bare file name after the last backslash. A path without
 // a backslash, or whose only backslash is its first character, is used whole.
 std::wstring EntryNameOf(const std::wstring& path);

@@ -14,6 +14,7 @@
 #include "support/text_convert.h"
 #include "tests/common/temp_dir.h"
 #include "tests/report/report_test_support.h"
+#include "tests/zip/archive_reader.h"
 
 namespace {
 
@@ -332,6 +333,61 @@ TEST(CollectReport, EveryStepInOrderIntoOneArchive) {
     ExportForCheck("", data.m_archivePath,
                    {{L"INFOLOG.TXT", install / L"INFOLOG.TXT"}, {L"CRASH.DMP", install / L"CRASH.DMP"},
                     {L"today.log", vizoziv / L"today.log"}});
+}
+
+// Two reporters started together in one folder (two crashes in quick succession): each names,
+// fills and keeps an archive of its own, with its own whole INFOLOG.TXT, the dump and the files.
+TEST(CollectReport, TwoAtOnceInOneFolderEachPackTheirOwnArchive) {
+    velk_test::VizozivFolder vizoziv;
+    TempDir install(L"twice");
+    WriteAccount(install, "\"demo02\"");
+    ASSERT_TRUE(velk_test::InstallStandIn(L"3_1_0_25", install.path()));
+    const std::string dump = DumpBytes(400000);
+    const std::string today = "written today\r\n";
+    ASSERT_TRUE(WriteFileBytes(install / L"CRASH.DMP", dump));
+    ASSERT_TRUE(WriteFileBytes(vizoziv / L"today.log", today));
+
+    velk::CReportData runs[2];
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<std::thread> threads;
+    for (velk::CReportData& run : runs) {
+        run.m_exeDir = install.path();
+        threads.emplace_back([&run, go] {
+            WaitForSingleObject(go, INFINITE);
+            run.CollectReport();
+        });
+    }
+    SetEvent(go);
+    for (std::thread& t : threads) t.join();
+    CloseHandle(go);
+
+    EXPECT_NE(runs[0].m_archivePath, runs[1].m_archivePath);
+    EXPECT_EQ(CountInLog(install.path()), 0u);
+    // Account label, account, version, date label and a time stamp of fixed width, CR LF each.
+    const std::string infoStart = "\xB5\xC7\xC2\xBC\xD5\xCB\xBA\xC5\x3A\x20" "demo02\r\nTovrek:  3.1.0.25\r\n";
+    const size_t infoSize = infoStart.size() + 12 + 19 + 2;
+    for (const velk::CReportData& run : runs) {
+        SCOPED_TRACE(velk::WideToUtf8(run.m_archivePath));
+        const velk_test::Archive archive = velk_test::ReadArchive(ReadFileBytes(run.m_archivePath));
+        ASSERT_EQ(archive.error, "");
+        ASSERT_EQ(archive.entries.size(), 3u);
+        std::vector<std::string> contents;
+        for (const velk_test::ArchiveEntry& entry : archive.entries) {
+            std::string bytes = entry.data;
+            if (entry.method == 8) {
+                ASSERT_TRUE(velk_test::InflateRaw(entry.data, &bytes)) << entry.name;
+            }
+            EXPECT_EQ(velk_test::ZlibCrc(bytes), entry.crc) << entry.name;
+            contents.push_back(bytes);
+        }
+        EXPECT_EQ(archive.entries[0].name, "INFOLOG.TXT");
+        EXPECT_EQ(contents[0].compare(0, infoStart.size(), infoStart), 0) << contents[0];
+        EXPECT_EQ(contents[0].size(), infoSize) << contents[0];
+        EXPECT_EQ(archive.entries[1].name, "CRASH.DMP");
+        EXPECT_TRUE(contents[1] == dump) << "the dump is not whole";
+        EXPECT_EQ(archive.entries[2].name, "today.log");
+        EXPECT_EQ(contents[2], today);
+    }
 }
 
 TEST(FillExeDir, IsTheRunningProgramsDirectory) {

@@ -88,4 +88,22 @@ TEST(FormatInfoLogTime, PadsEveryField) {
     EXPECT_EQ(velk::FormatInfoLogTime(999, 1, 1, 0, 0, 0), L"0999.01.01 00:00:00");
 }
 
+TEST(InstanceLockName, OneNamePerFolderWhateverItsSpellingOrLength) {
+    const std::wstring path = L"C:\\Program Files\\Tovrek\\abc.zip";
+    const std::wstring name = velk::InstanceLockName(L"archive", path);
+    // Spellings the file system takes for the same file give the same lock.
+    EXPECT_EQ(velk::InstanceLockName(L"archive", L"c:\\PROGRAM FILES\\tovrek\\ABC.ZIP"), name);
+    EXPECT_EQ(velk::InstanceLockName(L"archive", L"C:/Program Files/Tovrek/abc.zip"), name);
+    // Another file, or another use of the same path, is another lock.
+    EXPECT_NE(velk::InstanceLockName(L"archive", L"C:\\Program Files\\Tovrek\\abd.zip"), name);
+    EXPECT_NE(velk::InstanceLockName(L"collect", path), name);
+    // A kernel object name: the session prefix, then no backslash, and short for any path.
+    const std::wstring deep = velk::InstanceLockName(L"collect", std::wstring(5000, L'd'));
+    for (const std::wstring& n : {name, deep}) {
+        EXPECT_EQ(n.compare(0, 6, L"Local\\"), 0) << n;
+        EXPECT_EQ(n.find(L'\\', 6), std::wstring::npos) << n;
+        EXPECT_LT(n.size(), 100u) << n;
+    }
+}
+
 }  // namespace
