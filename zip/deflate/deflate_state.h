@@ -102,7 +102,10 @@ struct DeflateState {
 
     // --- match finder ---
     uint8_t window[kWindowSize + kWindowPad];  // sliding window: filled by the reads of init_matcher and
-                                               // refill_window, its upper half copied down at each slide
+                                               // refill_window, its upper half copied down at each slide.
+                                               // Not cleared up front: bytes a search may read past the
+                                               // input's end are zeroed when it ends (note_read)
+    uint32_t window_written;                   // window bytes below this index have been written; note_read
     // Positions are window indices below 65,536, so 16 bits hold them exactly; half the size of 32-bit
     // entries keeps more of the chains in the data cache during the searches.
     uint16_t chain_prev[kHalfWindow];  // previous position with the same hash, by position & 0x7FFF; 0 = none;
@@ -145,6 +148,9 @@ struct DeflateState {
     // First position not yet in each K-byte chain. A chain is filled only when a search is about to walk
     // it, and only from the oldest position still within reach (cur_pos - 32,506) on; rebased at a slide.
     uint32_t key_next[kKeyLevels];
+    // The chain has a valid key_head (cleared the first time a search needs it, and again after a slide
+    // left nothing of the chain); written by fill_key_chain and refill_window.
+    bool key_head_ready[kKeyLevels];
 };
 
 // How one big entry is parsed on two threads (match_finder.cpp). The entry is taken in rounds: the

@@ -1,7 +1,9 @@
 // Match finder of the deflate compressor and its entry point compress_entry: reads the entry into a
 // 64 KiB sliding window, finds repeated strings through hash chains and hands literals and matches to
 // the block coder (block_coder.cpp). Called by the zip container, one call per deflated entry.
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -77,6 +79,10 @@ inline uint32_t key_of_level(int level, const uint8_t* p) {
 // search, so a chain that has not been needed for a while skips them.
 template <int L>
 void fill_key_chain(DeflateState* s, uint32_t from, uint32_t end) {
+    if (!s->key_head_ready[L]) {
+        std::memset(s->key_head[L], 0, sizeof s->key_head[L]);
+        s->key_head_ready[L] = true;
+    }
     uint32_t q = s->key_next[L] > from ? s->key_next[L] : from;
     uint16_t* const prev = s->key_prev[L];
     uint16_t* const head = s->key_head[L];
@@ -86,6 +92,20 @@ void fill_key_chain(DeflateState* s, uint32_t from, uint32_t end) {
         head[key] = static_cast<uint16_t>(q);
     }
     if (s->key_next[L] < end) s->key_next[L] = end;
+}
+
+// After each read: what the window holds now. Once the input has ended, a search may compare up to
+// 258 bytes past it (the callers cut the result); bytes there that no read ever wrote are zeroed, as if
+// the window had been cleared at the start, so that such comparisons never depend on stale memory.
+void note_read(DeflateState* s) {
+    const uint32_t filled = s->cur_pos + s->lookahead_len;
+    if (filled > s->window_written) s->window_written = filled;
+    if (!s->input_ended) return;
+    const uint32_t reach = std::min<uint32_t>(filled + kMinLookahead + 8, kWindowSize);
+    if (reach > s->window_written) {
+        std::memset(s->window + s->window_written, 0, reach - s->window_written);
+        s->window_written = reach;
+    }
 }
 
 // Slides the window down by one half when the current position has reached the upper limit, and pulls
@@ -109,8 +129,9 @@ void refill_window(DeflateState* s) {
             }
             for (int level = 0; level < kKeyLevels && s->use_key_chains; ++level) {
                 if (s->key_next[level] <= kHalfWindow) {
-                    // Nothing of this chain survives: its links are never read before they are written again.
-                    std::memset(s->key_head[level], 0, sizeof s->key_head[level]);
+                    // Nothing of this chain survives: its links are never read before they are written
+                    // again, and its heads are cleared when a search next needs the chain.
+                    s->key_head_ready[level] = false;
                     s->key_next[level] = 0;
                     continue;
                 }
@@ -142,6 +163,7 @@ void refill_window(DeflateState* s) {
         } else {
             s->lookahead_len += n;
         }
+        note_read(s);
     } while (s->lookahead_len < kMinLookahead && !s->input_ended);
 }
 
@@ -171,6 +193,7 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
     if (n == 0 || n == kReadEnded) {
         s->input_ended = 1;
         s->lookahead_len = 0;
+        note_read(s);
         return;
     }
     if (n > kWindowSize) {
@@ -179,6 +202,7 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
         s->input_ended = 1;
     }
     s->lookahead_len = n;
+    note_read(s);
     if (s->lookahead_len < kMinLookahead) refill_window(s);
     s->hash_key = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
 }
@@ -470,6 +494,10 @@ inline void lazy_step(DeflateState* s, LazyState& st, Sink& sink) {
 // bytes), and both threads read the round's input from one buffer filled before the helper starts:
 // the result is the one-thread output of a source that fills every read, as files do.
 
+// The first round is planned only this far into an entry: smaller entries never read ahead, so they
+// cost no buffer (whose fresh pages are dear under Wine) and keep the reads the source gives.
+constexpr uint64_t kFirstRoundAt = 256u << 10;
+
 // Bytes beyond the helper's stop position that both threads' windows may read during a round.
 constexpr uint32_t kRoundReserve = kWindowSize + 4096;
 constexpr uint64_t kNever = ~0ull;
@@ -625,7 +653,7 @@ struct Splitter {
     bool bad_read = false;        // the source claimed more bytes than it was given room for
     SplitStats stats{};
 
-    uint64_t event_at = 0;        // the loop top at or past which on_event runs
+    uint64_t event_at = kFirstRoundAt;  // the loop top at or past which on_event runs
     bool round_active = false;
     std::unique_ptr<SplitRound> round;
     std::unique_ptr<uint32_t[]> tokens;  // the rounds' token and record arrays, made once per entry
@@ -701,6 +729,12 @@ bool fill_buffer(Splitter& sp, size_t want) {
 void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     sp.event_at = kNever;
     const SplitPlan& plan = sp.plan;
+    if (s->read_input != read_split) {
+        // From the first round on, the window reads through the read-ahead buffer.
+        sp.pos_begin = s->window_base + s->cur_pos + s->lookahead_len;
+        s->read_input = read_split;
+        s->read_user = &sp;
+    }
     const size_t want = size_t(plan.main_span) + plan.helper_span + kRoundReserve + 2 * kHalfWindow;
     if (!fill_buffer(sp, want)) {
         sp.failed = true;
@@ -934,6 +968,63 @@ uint32_t deflate_entry(DeflateState* s, Splitter* sp) {
 }  // namespace
 }  // namespace velk_deflate
 
+namespace velk_deflate {
+namespace {
+
+// Zero-fills the state except the big arrays that are always written before they are read, or cleared
+// where they are first needed (hash_head by init_matcher, the key heads by fill_key_chain, the window's
+// unwritten tail by note_read). A small entry then costs a few KiB of clearing instead of the whole record.
+void clear_state(DeflateState* s) {
+    struct Span {
+        size_t begin, size;
+    };
+    const Span kept[] = {
+        {offsetof(DeflateState, sym_lit), sizeof s->sym_lit},
+        {offsetof(DeflateState, sym_dist), sizeof s->sym_dist},
+        {offsetof(DeflateState, sym_flags), sizeof s->sym_flags},
+        {offsetof(DeflateState, window), kWindowSize},
+        {offsetof(DeflateState, chain_prev), sizeof s->chain_prev},
+        {offsetof(DeflateState, hash_head), sizeof s->hash_head},
+        {offsetof(DeflateState, hash_count), sizeof s->hash_count},
+        {offsetof(DeflateState, chain_rank), sizeof s->chain_rank},
+        {offsetof(DeflateState, key_prev), sizeof s->key_prev},
+        {offsetof(DeflateState, key_head), sizeof s->key_head},
+    };
+    auto* bytes = reinterpret_cast<uint8_t*>(s);
+    size_t at = 0;
+    for (const Span& k : kept) {
+        // In the sanitizer builds the kept arrays hold a pattern instead, so that a read before the
+        // first write changes the output and the tests against the reference see it.
+#if defined(__SANITIZE_ADDRESS__)
+        std::memset(bytes + k.begin, 0xA5, k.size);
+#endif
+        std::memset(bytes + at, 0, k.begin - at);
+        at = k.begin + k.size;
+    }
+    std::memset(bytes + at, 0, sizeof *s - at);
+}
+
+// One state record kept from the last entry for the next. A fresh block of this size comes from the
+// system as untouched pages, and under Wine each first touch of a page costs about as much as reading
+// a small file: with thousands of small entries that was most of an entry's time.
+std::atomic<DeflateState*> g_spare_state{nullptr};
+
+struct StateDeleter {
+    void operator()(DeflateState* s) const {
+        DeflateState* old = g_spare_state.exchange(s, std::memory_order_acq_rel);
+        delete old;  // two entries at once on two threads: one record is kept, the other goes
+    }
+};
+
+std::unique_ptr<DeflateState, StateDeleter> take_state() {
+    DeflateState* s = g_spare_state.exchange(nullptr, std::memory_order_acq_rel);
+    if (s == nullptr) s = new (std::nothrow) DeflateState;
+    return std::unique_ptr<DeflateState, StateDeleter>(s);
+}
+
+}  // namespace
+}  // namespace velk_deflate
+
 CompressResult velk_deflate::compress_entry_planned(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
                                       uint32_t out_capacity, int level, uint16_t* flags, const SplitPlan& plan,
                                       SplitStats* stats) {
@@ -941,10 +1032,13 @@ CompressResult velk_deflate::compress_entry_planned(void* user, ReadInputFn read
     if (read_input == nullptr || flush_output == nullptr || out_buf == nullptr || out_capacity < 2) {
         return {0, msg::kBadArguments};
     }
-    // Several hundred KiB: far too much for the caller's stack, so each entry gets its own zero-filled block.
-    std::unique_ptr<DeflateState> state(new (std::nothrow) DeflateState());
+    // Several hundred KiB: far too much for the caller's stack, so each entry gets its own block.
+    static_assert(std::is_trivial<DeflateState>::value && std::is_standard_layout<DeflateState>::value,
+                  "clear_state fills the record byte by byte");
+    auto state = take_state();
     if (!state) return {0, msg::kNoMemory};
     DeflateState* s = state.get();
+    clear_state(s);
     s->user = user;
     s->level = level;
     s->read_input = read_input;
@@ -966,9 +1060,6 @@ CompressResult velk_deflate::compress_entry_planned(void* user, ReadInputFn read
             splitter->plan = plan;
             splitter->source = read_input;
             splitter->source_user = user;
-            splitter->pos_begin = s->lookahead_len;  // what init_matcher has read so far
-            s->read_input = read_split;
-            s->read_user = splitter.get();
         }
     }
     uint32_t size = deflate_entry(s, splitter.get());
