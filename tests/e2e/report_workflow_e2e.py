@@ -260,7 +260,7 @@ class ReportWorkflowTest(unittest.TestCase):
         self.assertEqual(up["crashFile.name"], (account + ".zip").encode("utf-8"))
         return archive
 
-    def check_archive(self, archive, expected_temp):
+    def check_archive(self, archive, expected_temp, with_dump=True):
         path = os.path.join(tempfile.mkdtemp(prefix="velk_e2e_zip_"), "a.zip")
         self.cleanups.append(lambda: shutil.rmtree(os.path.dirname(path), ignore_errors=True))
         with open(path, "wb") as f:
@@ -270,11 +270,13 @@ class ReportWorkflowTest(unittest.TestCase):
             names = z.namelist()
             # Entry names are stored in the ANSI code page (936); zipfile reads them as cp437.
             decoded = [n.encode("cp437").decode("gbk") if not z.getinfo(n).flag_bits & 0x800 else n for n in names]
-            self.assertEqual(decoded[:2], ["INFOLOG.TXT", "CRASH.DMP"])
-            self.assertEqual(set(decoded[2:]), expected_temp)
+            first = ["INFOLOG.TXT", "CRASH.DMP"] if with_dump else ["INFOLOG.TXT"]
+            self.assertEqual(decoded[:len(first)], first)
+            self.assertEqual(set(decoded[len(first):]), expected_temp)
             self.assertNotIn(self.old_file, decoded)
             by_name = dict(zip(decoded, names))
-            self.assertEqual(z.read(by_name["CRASH.DMP"]), self.current.dump)
+            if with_dump:
+                self.assertEqual(z.read(by_name["CRASH.DMP"]), self.current.dump)
             for name, content in self.temp_files.items():
                 self.assertEqual(z.read(by_name[name]), content)
 
@@ -373,6 +375,55 @@ class ReportWorkflowTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(run.install, "log", "BugReportLog.log")))
         logs = [d for d, _, files in os.walk(run.base) if "BugReportLog.log" in files]
         self.assertEqual(logs, [os.path.join(run.install, "log")])
+
+    # --- neighbours: the crash handler, a second reporter --------------------------------------
+
+    def test_dump_held_by_the_crash_handler(self):
+        # The stand-in plays the handler: CRASH.DMP held without sharing from before the start.
+        for hold_ms, packed in ((3000, True), (9000, False)):
+            with self.subTest(hold_ms=hold_ms):
+                server = self.server()
+                run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+                marker = os.path.join(run.install, "holding.txt")
+                holder = subprocess.Popen([WINE_RUN, BUILD, windows_path(os.path.join(run.install, "TovrekCRM.exe")),
+                                           "--hold-dump", str(hold_ms)], cwd=run.install, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL, env=clean_env())
+                self.cleanups.append(lambda p=holder: p.poll() is None and (p.kill(), p.wait()))
+                self.assertTrue(server.wait_for(lambda: os.path.exists(marker), 30), "the dump was never held")
+                expected_temp = self.today_files()
+                run.start()
+                self.confirm(run, untick=True)
+                archive = self.check_upload(server, run, ACCOUNT, HINT)
+                self.check_archive(archive, expected_temp, with_dump=packed)
+                dump_line = "ERROR - failed to add '%s\\CRASH.DMP' to zip" % windows_path(run.install)
+                self.check_ended(run, [] if packed else [dump_line])
+                holder.wait(30)
+
+    def test_second_reporter_in_the_folder_sends_its_own_report(self):
+        # The first is still waiting for the server's answer when the second collects; the first
+        # then deletes its archive and ends, and the second sends all the same.
+        server = self.server(delay=6)
+        first = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
+        expected_temp = self.today_files()
+        first.start()
+        self.confirm(first, description="first", untick=True)
+        self.assertTrue(server.wait_for(lambda: len(server.uploads()) == 1, 10), "the first sent nothing")
+        second = subprocess.Popen([WINE_RUN, BUILD, "VELKBugReport.exe"], cwd=first.install,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=clean_env())
+        self.cleanups.append(lambda: second.poll() is None and (second.kill(), second.wait()))
+        self.assertEqual(driver("wait", "30000", timeout=60)[0], 0, "the second dialog did not appear")
+        first.wait_end(30)
+        self.assertEqual(len(first.archives()), 1, "the second reporter's archive is gone")
+        self.confirm(first, description="second", untick=True)
+        self.assertTrue(server.wait_for(lambda: len(server.uploads()) == 2, 10), "the second sent nothing")
+        second.wait(30)
+        uploads = server.uploads()
+        self.assertEqual([u["Message.txt"] for u in uploads], [b"first", b"second"])
+        for up in uploads:
+            self.assertEqual(up["crashFile.name"], (ACCOUNT + ".zip").encode("utf-8"))
+            self.check_archive(up["crashFile.zip"], expected_temp)
+        self.assertEqual(first.archives(), [])
+        self.assertEqual(first.log_lines(), [])
 
     # --- failures: the process ends all the same, with exactly the one line --------------------
 
