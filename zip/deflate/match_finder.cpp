@@ -3,6 +3,7 @@
 // the block coder (block_coder.cpp). Called by the zip container, one call per deflated entry.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <condition_variable>
 #include <cstring>
@@ -542,6 +543,8 @@ struct SplitRound {
     std::mutex mutex;                         // guards the waits on `changed`
     std::condition_variable changed;
     HelperResult result;
+    std::chrono::steady_clock::duration waited{};        // calling thread only: its waits this round
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     struct {
         int32_t level;
         uint32_t chain_limit, lazy_limit, good_len;
@@ -654,6 +657,10 @@ struct Splitter {
     SplitStats stats{};
 
     uint64_t event_at = kFirstRoundAt;  // the loop top at or past which on_event runs
+    // The calling thread's share of a round, in 1/64ths of main_span + helper_span. Where the cuts fall
+    // changes no output byte, so the share follows the threads' speeds (another process may hold a
+    // core): up when this thread waited for the helper, down when the helper had finished first.
+    uint32_t main_share = 0;
     bool round_active = false;
     std::unique_ptr<SplitRound> round;
     std::unique_ptr<uint32_t[]> tokens;  // the rounds' token and record arrays, made once per entry
@@ -744,14 +751,18 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     // which must lie in the buffer.
     const uint64_t data_end = sp.pos_begin + (sp.end - sp.begin);
     const uint64_t align = kHalfWindow;
-    uint64_t cut = (pos + plan.main_span + align - 1) / align * align;
-    uint64_t stop = cut + plan.helper_span;
+    const uint64_t round_span = uint64_t(plan.main_span) + plan.helper_span;
+    if (sp.main_share == 0) sp.main_share = static_cast<uint32_t>(uint64_t(plan.main_span) * 64 / round_span);
+    const uint64_t main_span = std::max<uint64_t>(round_span * sp.main_share / 64, 4 * kHalfWindow);
+    uint64_t cut = (pos + main_span + align - 1) / align * align;
+    uint64_t stop = cut + std::min<uint64_t>(round_span - std::min(round_span, main_span), plan.helper_span);
+    if (stop - cut < plan.min_helper_span) return;
     if (stop + kRoundReserve > data_end) {
         if (!sp.source_ended) return;  // cannot happen: the buffer was filled as far as asked
         // The last round: the helper takes the same share of what is left before the reserve.
         if (data_end < pos + kRoundReserve) return;
         const uint64_t left = data_end - kRoundReserve - pos;
-        const uint64_t main_part = left * plan.main_span / (uint64_t(plan.main_span) + plan.helper_span);
+        const uint64_t main_part = left * sp.main_share / 64;
         cut = (pos + main_part + align - 1) / align * align;
         stop = data_end - kRoundReserve;
         if (stop < cut || stop - cut < plan.min_helper_span) return;
@@ -791,9 +802,17 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     ++sp.stats.rounds;
 }
 
+// Adds the time the calling thread spends in a wait to the round's account.
+struct WaitClock {
+    SplitRound& r;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    ~WaitClock() { r.waited += std::chrono::steady_clock::now() - start; }
+};
+
 // Waits until the helper has recorded every loop top below `pos` or has finished.
 void wait_for_position(SplitRound& r, uint64_t pos) {
     if (r.progress.load(std::memory_order_acquire) > pos || r.done.load(std::memory_order_acquire)) return;
+    WaitClock clock{r};
     std::unique_lock<std::mutex> lock(r.mutex);
     r.changed.wait(lock, [&] {
         return r.progress.load(std::memory_order_acquire) > pos || r.done.load(std::memory_order_acquire);
@@ -803,6 +822,7 @@ void wait_for_position(SplitRound& r, uint64_t pos) {
 // Waits until the helper has written more than `count` tokens; false when it finished with no more.
 bool wait_for_token(SplitRound& r, uint32_t count) {
     if (r.token_count.load(std::memory_order_acquire) > count) return true;
+    WaitClock clock{r};
     std::unique_lock<std::mutex> lock(r.mutex);
     r.changed.wait(lock, [&] {
         return r.token_count.load(std::memory_order_acquire) > count || r.done.load(std::memory_order_acquire);
@@ -899,7 +919,16 @@ void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
     }
     ++sp.stats.rounds_met;
     sp.stats.bytes_to_meet += pos - r.cut;
+    // The helper done before this thread arrived: it had too little to do. This thread waiting for a
+    // tenth of the round or more: too much.
+    const bool helper_idle = helper_done;
     take_helper_tokens(s, st, sp, static_cast<uint32_t>(record));
+    const auto round_time = std::chrono::steady_clock::now() - r.started;
+    if (helper_idle && sp.main_share > 8) {
+        sp.main_share -= 2;
+    } else if (r.waited * 10 > round_time && sp.main_share < 48) {
+        sp.main_share += 2;
+    }
     sp.stats.bytes_taken += s->window_base + s->cur_pos - pos;
     end_round(sp, s->window_base + s->cur_pos);
 }
