@@ -264,9 +264,13 @@ bool walk_key_chain(Walk& w, uint32_t scan_key) {
     const uint16_t* const rank = s->chain_rank;
     uint32_t e = s->key_head[L][scan_key];
     while (e >= w.below && e > w.limit) e = prev[e & kChainMask];
-    uint32_t members = 0;
+    uint32_t visited = 0;
     for (; e > w.limit; e = prev[e & kChainMask]) {
         const uint8_t* match = w.window + e;
+        // Nearly every entry fails the test at best (only entries that agree up to best can beat it),
+        // so that test comes first and the key is compared only when it passes, or now and then.
+        const bool may_beat = load16(match + w.best - 1) == w.scan_end;
+        if (!may_beat && (++visited & 15) != 0) continue;
         bool member;
         if (L == 0) {
             member = load32(match) == static_cast<uint32_t>(w.scan_lo);
@@ -276,14 +280,12 @@ bool walk_key_chain(Walk& w, uint32_t scan_key) {
             member = load64(match) == w.scan_lo && load64(match + 8) == w.scan_hi;
         }
         if (!member) continue;  // a key collision: not in the 3-byte chain at all
-        const bool may_beat = load16(match + w.best - 1) == w.scan_end;
         // Which entry of the 3-byte chain this is (the first candidate is number 0): the walk ends at
         // the first one past the budget. Entries that cannot beat best change nothing, so the number is
-        // looked up for them only now and then, just to stop walking in time.
-        if (may_beat || (++members & 15) == 0) {
-            const uint32_t index = static_cast<uint16_t>(w.first_rank - rank[e & kChainMask]);
-            if (index >= w.budget) return false;
-        }
+        // looked up for them only now and then, just to stop walking in time; walking on past the
+        // budget over such entries costs time, never a different match.
+        const uint32_t index = static_cast<uint16_t>(w.first_rank - rank[e & kChainMask]);
+        if (index >= w.budget) return false;
         if (!may_beat) continue;
         uint32_t len = match_length(w.scan, match, kKeyBytes[L]);
         if (len > w.best) {
