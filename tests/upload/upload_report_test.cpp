@@ -1,9 +1,11 @@
 // UploadReport under Wine against the collecting server on loopback: the request on the wire, the
-// failure rows, one WM_UPLOAD_FINISHED per upload with the archive already closed. It cannot show
-// a real TLS exchange (the server only records the handshake) or a root handle that fails to open.
+// failure rows with the failed call's code, one WM_UPLOAD_FINISHED per upload with the archive
+// already closed, and certificates checked against test CAs. It cannot show a root handle that
+// fails to open.
 #include "upload/upload_report.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -323,6 +325,67 @@ TEST(UploadReport, NoServerOnThePortEndsInTheExceptionRow) {
     std::printf("refused connection: \"%s\" logged after %lu ms\n", lines[0].c_str(),
                 static_cast<unsigned long>(outcome.elapsedMs));
     EXPECT_LT(outcome.elapsedMs, 15000u);
+}
+
+// The test CA in the user's Root store, put there and taken out by runs of this program of their
+// own (the harness asks with VELK_TLS_SETUP): the system reads the store once per process.
+// Wine's delete reports success but leaves the registry key, so the key goes as well.
+TEST(TlsSetup, TestCaInTheRootStore) {
+    const std::wstring action = Env(L"VELK_TLS_SETUP");
+    if (action.empty()) GTEST_SKIP() << "only when the harness asks";
+    const std::string ca = ReadFileBytes(Env(L"VELK_TLS_CA"));
+    ASSERT_NE(ca, "<missing>");
+    HCERTSTORE store = CertOpenSystemStoreW(0, L"ROOT");
+    ASSERT_NE(store, nullptr);
+    PCCERT_CONTEXT added = nullptr;
+    ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(ca.data()),
+                                                 static_cast<DWORD>(ca.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                 &added));
+    if (action == L"remove") {
+        BYTE hash[20] = {};
+        DWORD size = sizeof hash;
+        ASSERT_TRUE(CertGetCertificateContextProperty(added, CERT_SHA1_HASH_PROP_ID, hash, &size));
+        std::wstring thumbprint;
+        for (DWORD i = 0; i < size; ++i) {
+            wchar_t hex[3] = {};
+            swprintf(hex, 3, L"%02X", hash[i]);
+            thumbprint += hex;
+        }
+        CertDeleteCertificateFromStore(CertDuplicateCertificateContext(added));
+        RegDeleteKeyW(HKEY_CURRENT_USER,
+                      (L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + thumbprint).c_str());
+    }
+    CertFreeCertificateContext(added);
+    CertCloseStore(store, 0);
+}
+
+TEST(UploadReport, CertificatesThatDoNotCheckOutFailWithTheirCode) {
+    ASSERT_FALSE(Env(L"VELK_PORT_TLS_RIGHT").empty()) << "run through run_upload_report_test.py";
+    struct Case {
+        const char* what;
+        const wchar_t* port;
+        std::string logLine;  // empty: sent and answered 200
+    };
+    const Case cases[] = {
+        {"issuer not trusted", L"VELK_PORT_TLS_STRANGER", "Unknow Exception occur 12045"},
+        {"trusted issuer, another host's name", L"VELK_PORT_TLS_WRONG", "Unknow Exception occur 12038"},
+        {"trusted issuer, this host's name: sent", L"VELK_PORT_TLS_RIGHT", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir(L"upc");
+        ASSERT_TRUE(WriteFileBytes(dir / L"report.zip", ArchiveBytes(500)));
+        std::string logBefore = LogBytes();
+        UploadRequest request;
+        request.url = L"https://127.0.0.1:" + Env(c.port) + L"/tls";
+        request.archivePath = dir / L"report.zip";
+        request.description = L"tls";
+        request.secure = true;
+        Outcome outcome = RunUpload(request);
+        EXPECT_EQ(outcome.messages, 1);
+        EXPECT_TRUE(outcome.deletedOnArrival);
+        EXPECT_EQ(Join(NewLogMessages(logBefore)), c.logLine.empty() ? "" : c.logLine + "\n");
+    }
 }
 
 TEST(UploadReport, SecureFlagOnAnHttpAddressSpeaksTlsToItsPort) {
