@@ -236,6 +236,11 @@ inline uint32_t match_length(const uint8_t* scan, const uint8_t* match, uint32_t
 static_assert(kKeyLevels == 3 && kKeyBytes[0] == 4 && kKeyBytes[1] == 8 && kKeyBytes[2] == 16,
               "the key functions and the walk below are written for keys of 4, 8 and 16 bytes");
 
+// How far the first key chain may lag behind a search before the search tries a short walk of the
+// 3-byte chain first, and how many entries that walk looks at.
+constexpr uint32_t kStaleKeyGap = 2048;
+constexpr uint32_t kPlainWalkSteps = 16;
+
 // The part of a chain search that follows the K-byte key chains (see find_longest_match).
 struct Walk {
     DeflateState* s;
@@ -337,6 +342,10 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     uint32_t match_pos = s->match_pos;
     const bool use_keys = s->use_key_chains;
     const uint32_t first = candidate;
+    // A key chain no search walked for a while must first take in every position since; on data with
+    // few repeats a short walk of the 3-byte chain usually ends the search before that would pay.
+    // Asked only where the walk would turn to the key chains, off the path of most candidates.
+    bool keys_stale = false;
 
     // A first candidate exactly kMaxDist back is the only one in reach (every later one lies below it).
     // The key chains hold only positions above the limit, so it is looked at here, on the plain walk.
@@ -369,8 +378,55 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
             }
         }
         // The 3-byte chain was followed down to `candidate` (looked at); go on below it.
+        keys_stale = cur - s->key_next[0] > kStaleKeyGap;
+        if (keys_stale) {
+            candidate = chain_prev[candidate & kChainMask];
+            if (candidate - limit - 1 >= span) {
+                if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
+                s->match_pos = match_pos;
+                return best;
+            }
+            if (--chains == 0) {
+                s->match_pos = match_pos;
+                return best;
+            }
+        }
     } else {
-        candidate = first + 1;  // nothing looked at yet: the first candidate itself is still to come
+        keys_stale = cur - s->key_next[0] > kStaleKeyGap;
+        if (!keys_stale) candidate = first + 1;  // nothing looked at yet: the first candidate is still to come
+    }
+    if (keys_stale) {
+        // A few more entries of the 3-byte chain, from `candidate` (not looked at yet) on. The key chains
+        // hold a part of it, so where it ends in reach or budget, the search ends without them.
+        for (uint32_t left = kPlainWalkSteps;; --left) {
+            if (left == 0) {
+                ++candidate;
+                break;
+            }
+            const uint8_t* match = window + candidate;
+            if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
+                uint32_t len = match_length(scan, match, kMinMatch);
+                if (len > best) {
+                    match_pos = candidate;
+                    best = len;
+                    if (len >= nice) {
+                        s->match_pos = match_pos;
+                        return best;
+                    }
+                    scan_end = load16(scan + best - 1);
+                }
+            }
+            candidate = chain_prev[candidate & kChainMask];
+            if (candidate - limit - 1 >= span) {
+                if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
+                s->match_pos = match_pos;
+                return best;
+            }
+            if (--chains == 0) {
+                s->match_pos = match_pos;
+                return best;
+            }
+        }
     }
 
     // Only entries agreeing on the first K bytes (K - 1 <= best) can beat best now. Walk the K-byte chain
