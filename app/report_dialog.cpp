@@ -23,11 +23,6 @@ CVELKBugReportDlg::CVELKBugReportDlg() : CModalDialog(IDD_VELKBUGREPORT_DIALOG) 
     m_icon = ::LoadIconW(ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-CVELKBugReportDlg::~CVELKBugReportDlg() {
-    // The worker is never waited for: it has posted its last message and touches nothing of ours.
-    if (m_uploadThread) ::CloseHandle(m_uploadThread);
-}
-
 velk::ui::EventTable CVELKBugReportDlg::GetEventTable() const {
     using D = CVELKBugReportDlg;
     static const velk::ui::EventEntry kEvents[] = {

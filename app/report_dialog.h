@@ -6,6 +6,7 @@
 
 #include "app/framework/dialog.h"
 #include "report/report_data.h"
+#include "support/unique_any.h"
 #include "upload/upload_report.h"
 
 // Posted by the upload worker, exactly once per upload, when it has finished.
@@ -14,7 +15,6 @@ using velk::WM_UPLOAD_FINISHED;
 class CVELKBugReportDlg : public velk::ui::CModalDialog, public velk::CReportData {
 public:
     CVELKBugReportDlg();
-    ~CVELKBugReportDlg() override;
 
 protected:
     bool ExchangeData(bool saving) override;
@@ -44,7 +44,9 @@ protected:
     velk::ui::CEditBox m_descriptionEdit;    // control 1000
     velk::ui::CScreenFont m_descriptionFont;
     velk::ui::CButtonBox m_restartCheck;     // control 1001
-    HANDLE m_uploadThread = nullptr;         // the upload worker, null until started; closed, never joined
+    // The upload worker, none until started. Only its handle is closed with the dialog: the worker
+    // is never waited for, it has posted its last message and touches nothing of ours.
+    velk::unique_handle m_uploadThread;
     unsigned m_uploadThreadId = 0;
 
 private:

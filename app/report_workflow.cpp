@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "support/logger.h"
+#include "support/format_wide.h"
 #include "support/path_join.h"
 #include "upload/upload_report.h"
 
@@ -55,7 +55,7 @@ void CVELKBugReportDlg::OnConfirm() {
         CModalDialog::OnOK();
         return;
     }
-    m_uploadThread = reinterpret_cast<HANDLE>(thread);
+    m_uploadThread.reset(reinterpret_cast<HANDLE>(thread));
     m_uploadThreadId = threadId;
 
     // Invisible but still in its modal loop until the worker's message arrives; the default OK

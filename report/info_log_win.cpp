@@ -11,6 +11,7 @@
 #include "report/report_rules.h"
 #include "support/path_join.h"
 #include "support/text_convert.h"
+#include "support/unique_any.h"
 
 namespace velk {
 
@@ -50,11 +51,9 @@ void CReportData::WriteInfoLog() {
 
     // Opened by its wide path (an ANSI path fails for directories the code page cannot spell);
     // text mode turns each "\n" into CR LF; no sharing restriction.
-    FILE* file = _wfsopen(path.c_str(), L"wt", _SH_DENYNO);
-    if (file != nullptr) {
+    if (unique_file file{_wfsopen(path.c_str(), L"wt", _SH_DENYNO)}) {
         const std::string text = InfoLogText(WideToAnsi(account), WideToAnsi(GetMainAppVersion()), WideToAnsi(timestamp));
-        std::fwrite(text.data(), 1, text.size(), file);
-        std::fclose(file);
+        std::fwrite(text.data(), 1, text.size(), file.get());
     }
     // Listed even when it could not be written: the archive step packs whatever file exists there.
     m_reportFiles.push_back(path);

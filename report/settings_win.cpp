@@ -14,6 +14,7 @@
 #include "support/logger.h"
 #include "support/path_join.h"
 #include "support/text_convert.h"
+#include "support/unique_any.h"
 
 namespace velk {
 
@@ -22,15 +23,13 @@ namespace {
 // The whole file, read through its wide path so that an install directory the ANSI code page
 // cannot spell still works; false when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr) return false;
+    unique_file file(_wfopen(path.c_str(), L"rb"));
+    if (!file) return false;
     bytes.clear();
     char chunk[4096];
     size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-    const bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    return ok;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
+    return std::ferror(file.get()) == 0;
 }
 
 // The account of the last element of "userinfolist" as UTF-8 text. JsonCpp throws (or asserts)

@@ -2,12 +2,11 @@
 // One logger per process, made during static initialisation; both threads write through it.
 #pragma once
 
-#include <windows.h>
-
-#include <cstdio>
 #include <string>
 
+#include "support/critical_section.h"
 #include "support/log_line.h"
+#include "support/unique_any.h"
 
 namespace velk {
 
@@ -27,12 +26,12 @@ public:
 private:
     void WriteLine(const std::wstring& line);
 
-    FILE* m_file = nullptr;     // open for appending, or none while the file cannot be opened
+    critical_section m_lock;    // serialises re-opening, the locale and the write of each line
+    unique_file m_file;         // open for appending, or none while the file cannot be opened
     int m_level = 4;            // a line of level L is written when m_level > L
-    std::wstring m_directory;   // ends in a backslash
+    std::wstring m_directory;   // the log folder, log under the chosen directory
     std::wstring m_fileName;
     std::wstring m_filePath;
-    CRITICAL_SECTION m_lock;    // serialises re-opening, the locale and the write of each line
 };
 
 // The process's one logger.
@@ -40,11 +39,5 @@ CLogger& TheLogger();
 
 // What every caller uses: a finished message text, written unchanged as one Error line.
 inline void LogError(const std::wstring& message) { TheLogger().LogError(message); }
-
-// printf-style wide formatting into a new string; empty when formatting yields nothing.
-std::wstring FormatWide(const wchar_t* format, ...);
-
-// Creates every missing level of a directory path (wide API, so any name the file system takes works).
-bool CreateDirectoryLevels(const std::wstring& directory);
 
 }  // namespace velk

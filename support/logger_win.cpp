@@ -1,29 +1,23 @@
 // CLogger: appends error lines to log\BugReportLog.log in code page 936 with CR LF line ends.
 #include "support/logger.h"
 
-#include <cstdarg>
-#include <locale.h>
-#include <vector>
+#include <windows.h>
 
+#include <cstdio>
+#include <locale.h>
+
+#include "support/directory_levels.h"
 #include "support/module_path.h"
 #include "support/path_join.h"
-#include "support/unique_any.h"
 
 namespace velk {
 
 namespace {
 
-std::wstring FormatWideV(const wchar_t* format, va_list args) {
-    if (format == nullptr) return {};
-    va_list counting;
-    va_copy(counting, args);
-    int count = _vscwprintf(format, counting);
-    va_end(counting);
-    if (count <= 0) return {};
-    std::vector<wchar_t> buffer(static_cast<size_t>(count) + 1, L'\0');
-    int written = _vsnwprintf(buffer.data(), buffer.size(), format, args);
-    if (written <= 0) return {};
-    return std::wstring(buffer.data(), static_cast<size_t>(written));
+unique_file OpenForAppending(const std::wstring& path) {
+    FILE* file = nullptr;
+    if (_wfopen_s(&file, path.c_str(), L"a+") != 0) return unique_file();
+    return unique_file(file);
 }
 
 LocalTime CurrentLocalTime() {
@@ -34,44 +28,17 @@ LocalTime CurrentLocalTime() {
 
 }  // namespace
 
-std::wstring FormatWide(const wchar_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::wstring text = FormatWideV(format, args);
-    va_end(args);
-    return text;
-}
-
-bool CreateDirectoryLevels(const std::wstring& directory) {
-    // Walk from the root down, creating each missing level; "\\?\" and UNC prefixes keep their
-    // leading separators, so the first levels tried are the server and share, which then exist.
-    std::wstring path = directory;
-    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    if (path.empty()) return false;
-    for (size_t pos = path.find_first_of(L"\\/"); ; pos = path.find_first_of(L"\\/", pos + 1)) {
-        std::wstring level = path.substr(0, pos);
-        if (!level.empty() && level.back() != L':') ::CreateDirectoryW(level.c_str(), nullptr);
-        if (pos == std::wstring::npos) break;
-    }
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 CLogger::CLogger(const std::wstring& directory, const std::wstring& fileName) {
-    m_directory = JoinPath(directory.empty() ? ModuleDirectory() : directory, L"log") + L"\\";
+    m_directory = JoinPath(directory.empty() ? ModuleDirectory() : directory, L"log");
     // The wide API, not an ANSI-path helper: an install directory the code page cannot
     // spell would otherwise lose every line.
     CreateDirectoryLevels(m_directory);
-    m_fileName = fileName.empty() ? FormatWide(L"BugReportLog.log") : fileName;
-    m_filePath = m_directory + m_fileName;
-    if (_wfopen_s(&m_file, m_filePath.c_str(), L"a+") != 0) m_file = nullptr;
-    ::InitializeCriticalSection(&m_lock);
+    m_fileName = fileName.empty() ? std::wstring(L"BugReportLog.log") : fileName;
+    m_filePath = JoinPath(m_directory, m_fileName);
+    m_file = OpenForAppending(m_filePath);
 }
 
-CLogger::~CLogger() {
-    ::DeleteCriticalSection(&m_lock);
-    if (m_file != nullptr) fclose(m_file);
-}
+CLogger::~CLogger() = default;
 
 void CLogger::LogError(const std::wstring& message) {
     if (m_level < 2) return;
@@ -82,14 +49,12 @@ void CLogger::LogError(const std::wstring& message) {
 void CLogger::WriteLine(const std::wstring& line) {
     critical_section_guard guard(m_lock);
     // While the file cannot be opened every line tries again.
-    if (m_file == nullptr && _wfopen_s(&m_file, m_filePath.c_str(), L"a+") != 0) {
-        m_file = nullptr;
-        return;
-    }
+    if (!m_file) m_file = OpenForAppending(m_filePath);
+    if (!m_file) return;
     // The text-mode stream converts through the locale: "chs" makes it code page 936.
     _wsetlocale(LC_ALL, L"chs");
-    fwprintf(m_file, L"%ls\n", line.c_str());
-    fflush(m_file);
+    fwprintf(m_file.get(), L"%ls\n", line.c_str());
+    fflush(m_file.get());
 }
 
 // Constructed during static initialisation, before the application object starts;

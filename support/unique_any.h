@@ -3,9 +3,9 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 namespace velk {
@@ -45,7 +45,7 @@ private:
 namespace detail {
 inline void CloseHandleQuietly(HANDLE h) { ::CloseHandle(h); }
 inline void FindCloseQuietly(HANDLE h) { ::FindClose(h); }
-inline void InternetCloseQuietly(HINTERNET h) { ::InternetCloseHandle(h); }
+inline void CloseFileQuietly(FILE* file) { std::fclose(file); }
 inline void DeleteObjectQuietly(HGDIOBJ h) { ::DeleteObject(h); }
 }  // namespace detail
 
@@ -55,19 +55,8 @@ inline void DeleteObjectQuietly(HGDIOBJ h) { ::DeleteObject(h); }
 using unique_hfile = unique_any<HANDLE, detail::CloseHandleQuietly, -1>;
 using unique_hfind = unique_any<HANDLE, detail::FindCloseQuietly, -1>;
 using unique_handle = unique_any<HANDLE, detail::CloseHandleQuietly, 0>;
-using unique_hinternet = unique_any<HINTERNET, detail::InternetCloseQuietly, 0>;
 using unique_hgdiobj = unique_any<HGDIOBJ, detail::DeleteObjectQuietly, 0>;
-
-// Holds a critical section for the life of a scope.
-class critical_section_guard {
-public:
-    explicit critical_section_guard(CRITICAL_SECTION& cs) noexcept : m_cs(cs) { ::EnterCriticalSection(&m_cs); }
-    ~critical_section_guard() { ::LeaveCriticalSection(&m_cs); }
-    critical_section_guard(const critical_section_guard&) = delete;
-    critical_section_guard& operator=(const critical_section_guard&) = delete;
-
-private:
-    CRITICAL_SECTION& m_cs;
-};
+// A runtime stream from _wfopen and its kin, closed with fclose.
+using unique_file = unique_any<FILE*, detail::CloseFileQuietly, 0>;
 
 }  // namespace velk

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/format_wide.h"
 #include "support/logger.h"
 #include "support/scope_exit.h"
 #include "support/text_convert.h"
@@ -39,6 +40,10 @@ void Fail(DWORD code) { throw UploadFailure{code}; }
 void Check(BOOL ok) {
     if (!ok) Fail(::GetLastError());
 }
+
+void InternetCloseQuietly(HINTERNET handle) { ::InternetCloseHandle(handle); }
+// The owner of one WinInet handle: only this file opens them, so only it sees <wininet.h>.
+using unique_hinternet = unique_any<HINTERNET, InternetCloseQuietly, 0>;
 
 // The three WinInet handles of one upload, closed in one order on every path: request,
 // connection, root.
