@@ -153,6 +153,50 @@ TEST(DeflateAgreement, EdgeDistancesAndTheWindowsEnd) {
     }
 }
 
+// Random bytes, and every 12 KiB a needle whose 3-byte chain holds `decoys` strings sharing its first
+// `shared` bytes, 100 bytes apart, with its one full copy below them all; 4,000 random bytes lie between
+// the last decoy and the needle, so the key chains lag behind when the needle is searched. With
+// `previous`, the position before the needle has a 3-byte match, and its search starts with one.
+Bytes needles_behind_decoys(uint32_t decoys, uint32_t shared, bool previous, uint64_t seed) {
+    Rng rng{seed};
+    Bytes b(6 * 12288 + 8192);
+    for (auto& c : b) c = uint8_t(rng.next());
+    for (size_t at = 1000; at + 12288 <= b.size(); at += 12288) {
+        uint8_t needle[48];
+        for (auto& c : needle) c = uint8_t(rng.next());
+        std::memcpy(b.data() + at, needle, sizeof needle);
+        size_t q = at + 200;
+        for (uint32_t k = 0; k < decoys; ++k, q += 100) {
+            std::memcpy(b.data() + q, needle, shared);
+            b[q + shared] = uint8_t(needle[shared] ^ 0x5A);
+        }
+        const size_t n = q + 4000;
+        std::memcpy(b.data() + n, needle, sizeof needle);
+        if (previous) {  // "X A B", then not C, earlier: a 3-byte match for the position before the needle
+            b[at + 100] = b[n - 1];
+            b[at + 101] = needle[0];
+            b[at + 102] = needle[1];
+            b[at + 103] = uint8_t(needle[2] ^ 1);
+        }
+    }
+    return b;
+}
+
+TEST(DeflateAgreement, SearchesWhileTheKeyChainsLagBehind) {
+    // Decoy counts on both sides of the short walk's 16 entries; shared prefixes that miss the first key,
+    // fall in it, and reach the second.
+    for (uint32_t decoys : {0u, 1u, 14u, 15u, 16u, 17u, 40u}) {
+        for (uint32_t shared : {3u, 5u, 9u}) {
+            for (bool previous : {false, true}) {
+                Bytes input = needles_behind_decoys(decoys, shared, previous, decoys * 97 + shared * 7 + previous);
+                const std::string what = std::to_string(decoys) + " decoys sharing " + std::to_string(shared) +
+                                         (previous ? " bytes, previous match" : " bytes");
+                for (int level = 4; level <= 8; ++level) expect_same(input.data(), input.size(), level, 0, what);
+            }
+        }
+    }
+}
+
 TEST(DeflateAgreement, InputsShorterThanTheLookaheadAndRuns) {
     // Every position near the input's end compares over stale window bytes; runs fill whole chains.
     Rng rng{7};
