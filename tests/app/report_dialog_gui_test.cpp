@@ -160,6 +160,12 @@ std::pair<int, int> PressCtrlA(HWND dialog, HWND edit) {
             SendKey(VK_CONTROL, true);
             continue;
         }
+        // Wine keeps a key's "up" answer to GetAsyncKeyState for 50 ms per thread: had the
+        // reporter asked about A while taking Control's key-down less than that before A's, it
+        // would be told A is still up. So Control's key-down is handled in full first, and A
+        // goes down only once that answer has gone stale, however slowly the reporter runs.
+        EXPECT_TRUE(RoundTrip(edit));
+        Sleep(80);
         SendKey('A', false);
         EXPECT_TRUE(input.WaitTaken('A', true)) << "the reporter never took A's key-down";
         EXPECT_TRUE(RoundTrip(edit));
