@@ -7,10 +7,26 @@
 #include <string>
 
 #include "report/report_data.h"
+#include "report/report_rules.h"
 #include "support/path_join.h"
 #include "support/unique_any.h"
 
 namespace velk {
+
+namespace {
+
+// The date rule of the selection, on a last-write time as a directory search gives it.
+bool IsLastWriteToday(const FILETIME& lastWrite) {
+    SYSTEMTIME utc = {};
+    SYSTEMTIME written = {};
+    if (!FileTimeToSystemTime(&lastWrite, &utc)) return false;
+    // No explicit zone: the system's current settings, as the user sees the date.
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &written)) return false;
+    return IsTodayOrLater({written.wYear, written.wMonth, written.wDay, written.wHour, written.wMinute, written.wSecond},
+                          CurrentLocalTime());
+}
+
+}  // namespace
 
 std::wstring MakeDumpPath(const std::wstring& directory) { return JoinPath(directory, L"CRASH.DMP"); }
 
@@ -21,19 +37,7 @@ bool IsWrittenToday(const std::wstring& path) {
     // Gone between the scan and this test: left out.
     if (!find) return false;
     find.reset();
-
-    SYSTEMTIME utc = {};
-    SYSTEMTIME written = {};
-    if (!FileTimeToSystemTime(&data.ftLastWriteTime, &utc)) return false;
-    // No explicit zone: the system's current settings, as the user sees the date.
-    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &written)) return false;
-    SYSTEMTIME today = {};
-    GetLocalTime(&today);
-
-    // Dates only; a date after today (the clock was set back since) counts as today.
-    if (written.wYear != today.wYear) return written.wYear > today.wYear;
-    if (written.wMonth != today.wMonth) return written.wMonth > today.wMonth;
-    return written.wDay >= today.wDay;
+    return IsLastWriteToday(data.ftLastWriteTime);
 }
 
 void CReportData::ScanFolder(const std::wstring& folder) {
@@ -47,8 +51,9 @@ void CReportData::ScanFolder(const std::wstring& folder) {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) continue;
         // One level only: subfolders are never entered.
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-        const std::wstring path = JoinPath(folder, name);
-        if (IsWrittenToday(path)) m_reportFiles.push_back(path);
+        // The search already holds the last-write time that IsWrittenToday would look up again:
+        // the same answer without a second search per file.
+        if (IsLastWriteToday(data.ftLastWriteTime)) m_reportFiles.push_back(JoinPath(folder, name));
     } while (FindNextFileW(find.get(), &data));
 }
 

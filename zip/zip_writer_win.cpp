@@ -2,6 +2,8 @@
 // sequence of records per entry. Record bytes come from zip_records.cpp, deflate data from compress_entry.
 #include "zip/zip_writer_win.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "zip/crc32.h"
@@ -40,6 +42,31 @@ bool IsPeImage(HANDLE file, uint32_t size) {
 // The largest calendar time the clamping below can give, for file times Windows cannot split.
 constexpr WORD kLastYear = 30827;
 
+constexpr uint32_t kMaxLocalRecord = kLocalHeaderSize + kMaxNameBytes + kLocalExtraSize;
+constexpr uint32_t kMaxCentralRecord = kCentralHeaderSize + kMaxNameBytes + kCentralExtraSize;
+
+// A whole header as it goes into the file: the fixed part, the name and the extra field (no
+// comment follows). out has room for the largest; returns the length.
+uint32_t LocalRecordBytes(const EntryRecord& record, uint8_t* out) {
+    const auto fixed = EncodeLocalHeader(record);
+    const uint32_t nameLength = std::min<uint32_t>(record.nameLength, kMaxNameBytes);
+    const uint32_t extraLength = std::min<uint32_t>(record.localExtraLength, kLocalExtraSize);
+    std::memcpy(out, fixed.data(), kLocalHeaderSize);
+    std::memcpy(out + kLocalHeaderSize, record.name, nameLength);
+    std::memcpy(out + kLocalHeaderSize + nameLength, record.localExtra.data(), extraLength);
+    return kLocalHeaderSize + nameLength + extraLength;
+}
+
+uint32_t CentralRecordBytes(const EntryRecord& record, uint8_t* out) {
+    const auto fixed = EncodeCentralHeader(record);
+    const uint32_t nameLength = std::min<uint32_t>(record.nameLength, kMaxNameBytes);
+    const uint32_t extraLength = std::min<uint32_t>(record.centralExtraLength, kCentralExtraSize);
+    std::memcpy(out, fixed.data(), kCentralHeaderSize);
+    std::memcpy(out + kCentralHeaderSize, record.name, nameLength);
+    std::memcpy(out + kCentralHeaderSize + nameLength, record.centralExtra.data(), extraLength);
+    return kCentralHeaderSize + nameLength + extraLength;
+}
+
 }  // namespace
 
 ZipWriter::~ZipWriter() { FreeEntries(); }
@@ -72,29 +99,45 @@ bool ZipWriter::SeekOut(uint32_t position) {
     return m_output && SeekTo(m_output.get(), position);
 }
 
-bool ZipWriter::WriteBytewise(const uint8_t* bytes, uint32_t count) {
-    // The fixed part of a header goes out one byte per call, unbuffered, and every call is
-    // checked: a header with a byte missing must not pass for a written one.
-    for (uint32_t i = 0; i < count; ++i)
-        if (WriteOut(bytes + i, 1) != 1) return false;
+bool ZipWriter::Hold(const void* bytes, uint32_t count) {
+    if (count > kHeldBytes - m_heldCount) return false;
+    if (count != 0) std::memcpy(m_held + m_heldCount, bytes, count);
+    m_heldCount += count;
     return true;
 }
 
+bool ZipWriter::WriteHeld() {
+    const uint32_t count = m_heldCount;
+    m_heldCount = 0;
+    return WriteAll(m_held, count);
+}
+
+bool ZipWriter::EmitData(const uint8_t* bytes, uint32_t count) {
+    if (m_holding) {
+        if (Hold(bytes, count)) return true;
+        // Too big to hold: the placeholder header and the data so far go out now, the rest
+        // follows directly, and the header is rewritten in place at the end.
+        m_holding = false;
+        if (!WriteHeld()) return false;
+    }
+    return WriteAll(bytes, count);
+}
+
+// Each header goes out in one call, checked as a whole: a header with a byte missing must not
+// pass for a written one.
 bool ZipWriter::WriteLocalHeader(const EntryRecord& record) {
-    const auto fixed = EncodeLocalHeader(record);
-    return WriteBytewise(fixed.data(), kLocalHeaderSize) && WriteAll(record.name, record.nameLength) &&
-           WriteAll(record.localExtra.data(), record.localExtraLength);
+    uint8_t bytes[kMaxLocalRecord];
+    return WriteAll(bytes, LocalRecordBytes(record, bytes));
 }
 
 bool ZipWriter::WriteCentralHeader(const EntryRecord& record) {
-    const auto fixed = EncodeCentralHeader(record);
-    return WriteBytewise(fixed.data(), kCentralHeaderSize) && WriteAll(record.name, record.nameLength) &&
-           WriteAll(record.centralExtra.data(), record.centralExtraLength);  // no comment follows
+    uint8_t bytes[kMaxCentralRecord];
+    return WriteAll(bytes, CentralRecordBytes(record, bytes));
 }
 
 bool ZipWriter::WriteEndRecord(uint32_t entryCount, uint32_t directorySize, uint32_t directoryOffset) {
     const auto fixed = EncodeEndRecord(entryCount, directorySize, directoryOffset);
-    return WriteBytewise(fixed.data(), kEndRecordSize);
+    return WriteAll(fixed.data(), kEndRecordSize);
 }
 
 ZipResult ZipWriter::WriteCentralDirectory() {
@@ -104,16 +147,27 @@ ZipResult ZipWriter::WriteCentralDirectory() {
     uint32_t count = 0;
     std::unique_ptr<EntryRecord> entry = std::move(m_entries);
     m_lastEntry = nullptr;
+    // Headers are gathered in m_held and written a buffer at a time: one write per header costs
+    // more than the header itself when there are tens of thousands.
+    m_heldCount = 0;
     while (entry) {
-        // After the first failed header nothing more is written, but every record is still freed.
-        if (!failed && !WriteCentralHeader(*entry)) failed = true;
+        // After the first failed write nothing more is written, but every record is still freed.
+        if (!failed && kHeldBytes - m_heldCount < kMaxCentralRecord && !WriteHeld()) failed = true;
+        if (!failed) m_heldCount += CentralRecordBytes(*entry, m_held + m_heldCount);
         written += kCentralHeaderSize + entry->nameLength + entry->centralExtraLength + entry->commentLength;
         ++count;
         entry = std::move(entry->next);
     }
-    if (failed || written + kEndRecordSize > UINT32_MAX) return ZipResult::WriteFailed;
+    if (failed || written + kEndRecordSize > UINT32_MAX) {
+        m_heldCount = 0;
+        return ZipResult::WriteFailed;
+    }
     m_written = static_cast<uint32_t>(written);
-    if (!WriteEndRecord(count, m_written - start, start)) return ZipResult::WriteFailed;
+    // The end record goes out with the last of the directory, in the same write when it fits.
+    const auto end = EncodeEndRecord(count, m_written - start, start);
+    if (!Hold(end.data(), kEndRecordSize) && (!WriteHeld() || !Hold(end.data(), kEndRecordSize)))
+        return ZipResult::WriteFailed;
+    if (!WriteHeld()) return ZipResult::WriteFailed;
     m_written += kEndRecordSize;
     return ZipResult::Ok;
 }
@@ -227,7 +281,7 @@ void ZipWriter::FlushOutput(void* user, const uint8_t* buffer, uint32_t* count) 
     if (writer == nullptr || count == nullptr || *count == 0) return;
     // A short write keeps *count: the compressor must not take the buffer for empty and fill it
     // again, and the entry is failed once the compressor returns.
-    if (writer->WriteOut(buffer, *count) == *count) {
+    if (writer->EmitData(buffer, *count)) {
         writer->m_flushedBytes += *count;
         *count = 0;
     } else {
@@ -240,7 +294,7 @@ ZipResult ZipWriter::StoreEntry() {
     for (;;) {
         const uint32_t n = ReadSource(m_work, kWorkBufferSize);
         if (n == 0 || n == UINT32_MAX) break;
-        if (WriteOut(m_work, n) != n) return ZipResult::WriteFailed;
+        if (!EmitData(m_work, n)) return ZipResult::WriteFailed;
         m_compressedSize += n;
     }
     return ZipResult::Ok;
@@ -249,7 +303,9 @@ ZipResult ZipWriter::StoreEntry() {
 ZipResult ZipWriter::FailEntry(uint32_t localHeaderOffset) {
     // Whatever reached the file for a failed entry is cut off again, so that the next entry starts
     // exactly where the count says: after a short write the file position and the count disagree,
-    // and every later offset in the directory would be wrong.
+    // and every later offset in the directory would be wrong. Held bytes never reached the file.
+    m_holding = false;
+    m_heldCount = 0;
     m_written = localHeaderOffset;
     if (SeekOut(localHeaderOffset)) ::SetEndOfFile(m_output.get());
     return ZipResult::WriteFailed;
@@ -277,10 +333,13 @@ ZipResult ZipWriter::AddEntry(const char* name, const wchar_t* sourcePath) {
 
     const uint32_t offset = m_written;
     const uint64_t dataStart = uint64_t{offset} + kLocalHeaderSize + record->nameLength + record->localExtraLength;
-    if (dataStart > UINT32_MAX || !WriteLocalHeader(*record)) {
+    if (dataStart > UINT32_MAX) {
         CloseSource();
         return FailEntry(offset);
     }
+    uint8_t placeholder[kMaxLocalRecord];
+    m_heldCount = 0;
+    m_holding = Hold(placeholder, LocalRecordBytes(*record, placeholder));
     m_written = static_cast<uint32_t>(dataStart);
 
     bool dataWritten = false;
@@ -306,8 +365,15 @@ ZipResult ZipWriter::AddEntry(const char* name, const wchar_t* sourcePath) {
     // encrypted entries, which this writer never makes).
     if ((record->centralFlags & kFlagEncrypted) == 0) record->centralFlags &= ~kFlagSizesFollow;
     record->localFlags = record->centralFlags;
-    // Same length as the placeholder, so the rewrite covers it exactly.
-    if (!SeekOut(offset) || !WriteLocalHeader(*record) || !SeekOut(m_written)) return FailEntry(offset);
+    // Same length as the placeholder, so the final header covers it exactly: in the held bytes,
+    // or in the file for an entry that outgrew them.
+    if (m_holding) {
+        LocalRecordBytes(*record, m_held);
+        m_holding = false;
+        if (!WriteHeld()) return FailEntry(offset);
+    } else if (!SeekOut(offset) || !WriteLocalHeader(*record) || !SeekOut(m_written)) {
+        return FailEntry(offset);
+    }
 
     EntryRecord* added = record.get();
     if (m_lastEntry == nullptr)

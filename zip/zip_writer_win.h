@@ -30,8 +30,9 @@ public:
 
     // The compressor's two callbacks; user is the writer.
     static uint32_t ReadInput(void* user, uint8_t* destination, uint32_t maxBytes);
-    // Writes *count bytes and sets *count to 0 only when all of them were written; a failed or
-    // short write leaves *count as it was and marks the entry's output as failed.
+    // Writes *count bytes (or holds them with the entry, see m_held) and sets *count to 0 only when
+    // all of them were taken; a failed or short write leaves *count as it was and marks the
+    // entry's output as failed.
     static void FlushOutput(void* user, const uint8_t* buffer, uint32_t* count);
 
     // Bytes written to the archive at its current position (0 on failure).
@@ -60,7 +61,12 @@ public:
 
 private:
     bool WriteAll(const void* bytes, uint32_t count) { return count == 0 || WriteOut(bytes, count) == count; }
-    bool WriteBytewise(const uint8_t* bytes, uint32_t count);
+    // Appends to m_held; false, with nothing appended, when the bytes do not fit.
+    bool Hold(const void* bytes, uint32_t count);
+    // Writes out and empties m_held; false when not all of it reached the file.
+    bool WriteHeld();
+    // An entry's data bytes: held while the entry still fits in m_held, written from then on.
+    bool EmitData(const uint8_t* bytes, uint32_t count);
     ZipResult FailEntry(uint32_t localHeaderOffset);
     void FreeEntries();
 
@@ -86,6 +92,15 @@ private:
     bool m_outputFailed = false;   // a data write of this entry came back short
 
     uint8_t m_work[kWorkBufferSize] = {};  // stored copy buffer and compressor output buffer
+
+    // A small entry goes out whole, its final local header first, in one write once it is
+    // complete: no placeholder, no seek back and forth to rewrite it. An entry that outgrows the
+    // buffer has its placeholder and held bytes written and goes on as a big one. Finish uses the
+    // buffer to write the central directory in large pieces.
+    static constexpr uint32_t kHeldBytes = 65536;
+    bool m_holding = false;    // AddEntry is holding the current entry; set and cleared there
+    uint32_t m_heldCount = 0;  // bytes in m_held
+    uint8_t m_held[kHeldBytes] = {};
 };
 
 }  // namespace velk_zip
