@@ -269,13 +269,20 @@ bool walk_key_chain(Walk& w, uint32_t scan_key) {
     const uint16_t* const rank = s->chain_rank;
     uint32_t e = s->key_head[L][scan_key];
     while (e >= w.below && e > w.limit) e = prev[e & kChainMask];
-    uint32_t visited = 0;
-    for (; e > w.limit; e = prev[e & kChainMask]) {
-        const uint8_t* match = w.window + e;
+    const uint32_t limit = w.limit;
+    for (; e > limit; e = prev[e & kChainMask]) {
         // Nearly every entry fails the test at best (only entries that agree up to best can beat it),
-        // so that test comes first and the key is compared only when it passes, or now and then.
-        const bool may_beat = load16(match + w.best - 1) == w.scan_end;
-        if (!may_beat && (++visited & 15) != 0) continue;
+        // so that test comes first, in a tight run over the chain, and the key is compared only when it
+        // passes, or at every 16th entry of such a run.
+        const uint8_t* const ends = w.window + w.best - 1;
+        const uint16_t scan_end = w.scan_end;
+        uint32_t run = 16;
+        while (load16(ends + e) != scan_end && --run != 0) {
+            e = prev[e & kChainMask];
+            if (e <= limit) return false;
+        }
+        const bool may_beat = run != 0;
+        const uint8_t* match = w.window + e;
         bool member;
         if (L == 0) {
             member = load32(match) == static_cast<uint32_t>(w.scan_lo);
