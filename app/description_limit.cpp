@@ -1,7 +1,6 @@
-// The description's length limit.
+// The description's length limit, counted here rather than by the system's converter so that the
+// rule has no Win32 in it and is checked natively too.
 #include "app/description_limit.h"
-
-#include <windows.h>
 
 #include <algorithm>
 
@@ -13,8 +12,25 @@ bool IsLowSurrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 }  // namespace
 
 int Utf8SizeWithTerminator(const std::wstring& text) {
-    // Length -1 counts the terminating zero; no output buffer asks only for the size.
-    return ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    // As the converter counts a zero-terminated text: up to the first zero, which counts as one.
+    // A unit above 0xFFFF only occurs where wchar_t is 32 bits wide (native builds).
+    int size = 1;
+    for (size_t i = 0; i < text.size() && text[i] != L'\0'; ++i) {
+        const unsigned long unit = static_cast<unsigned long>(text[i]);
+        if (unit < 0x80) {
+            size += 1;
+        } else if (unit < 0x800) {
+            size += 2;
+        } else if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            size += 4;
+            ++i;
+        } else if (unit > 0xFFFF) {
+            size += 4;
+        } else {
+            size += 3;  // the rest of the plane, and a lone half as the replacement character
+        }
+    }
+    return size;
 }
 
 std::wstring CutDescription(const std::wstring& text) {

@@ -43,10 +43,7 @@ std::wstring CReportData::GetMainAppVersion() const {
 void CReportData::WriteInfoLog() {
     const std::wstring path = JoinPath(m_exeDir, L"INFOLOG.TXT");
     // The time of the report is the moment we start, before any file is touched.
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    const std::wstring timestamp =
-        FormatInfoLogTime(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    const std::wstring timestamp = FormatInfoLogTime(CurrentLocalTime());
     const std::wstring account = ReadAccountName();
 
     // Opened by its wide path (an ANSI path fails for directories the code page cannot spell);

@@ -39,14 +39,7 @@ void WaitWhileLocked(const std::wstring& path, ULONGLONG waitMs) {
 
 }  // namespace
 
-std::wstring MakeDateString() {
-    SYSTEMTIME now = {};
-    GetLocalTime(&now);
-    wchar_t text[260] = {};
-    swprintf(text, 260, L"%04d%02d%02d", static_cast<int>(now.wYear), static_cast<int>(now.wMonth),
-             static_cast<int>(now.wDay));
-    return text;
-}
+std::wstring MakeDateString() { return MakeDateString(CurrentLocalTime()); }
 
 // Claims the archive's usual name for this run, or, when another running reporter holds it, a
 // name of this process's own beside it; the upload sends the account-based name either way.

@@ -40,7 +40,10 @@ public:
 };
 
 std::wstring MakeDumpPath(const std::wstring& directory);
+// The file's last write on the local clock against today's date (the rule: IsTodayOrLater);
+// false for a file that is gone.
 bool IsWrittenToday(const std::wstring& path);
+// Today's local date as the archive's name (the rule: MakeDateString of a LocalTime).
 std::wstring MakeDateString();
 
 }  // namespace velk

@@ -61,12 +61,23 @@ std::wstring EntryNameOf(const std::wstring& path) {
     return path.substr(slash + 1);
 }
 
-std::wstring FormatInfoLogTime(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
-                               unsigned second) {
+std::wstring FormatInfoLogTime(const LocalTime& t) {
     wchar_t text[64] = {};
-    std::swprintf(text, sizeof text / sizeof text[0], L"%04u.%02u.%02u %02u:%02u:%02u", year, month, day, hour,
-                  minute, second);
+    std::swprintf(text, sizeof text / sizeof text[0], L"%04d.%02d.%02d %02d:%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second);
     return text;
+}
+
+std::wstring MakeDateString(const LocalTime& today) {
+    wchar_t text[32] = {};
+    std::swprintf(text, sizeof text / sizeof text[0], L"%04d%02d%02d", today.year, today.month, today.day);
+    return text;
+}
+
+bool IsTodayOrLater(const LocalTime& written, const LocalTime& today) {
+    if (written.year != today.year) return written.year > today.year;
+    if (written.month != today.month) return written.month > today.month;
+    return written.day >= today.day;
 }
 
 std::string InfoLogText(const std::string& account, const std::string& version, const std::string& timestamp) {

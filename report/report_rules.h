@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "support/local_time.h"
+
 namespace velk {
 
 // The archive's base name from the account (or the date). The archive is written and later
@@ -34,8 +36,14 @@ std::wstring SecondArchiveFileName(const std::wstring& baseName, unsigned long p
 std::wstring EntryNameOf(const std::wstring& path);
 
 // "%04d.%02d.%02d %02d:%02d:%02d" of a local time.
-std::wstring FormatInfoLogTime(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
-                               unsigned second);
+std::wstring FormatInfoLogTime(const LocalTime& time);
+
+// The archive's name when there is no account: the local date as "%04d%02d%02d".
+std::wstring MakeDateString(const LocalTime& today);
+
+// Whether a file written at `written` counts as today's: the dates alone decide, and a date after
+// today (the clock was set back since) counts as today.
+bool IsTodayOrLater(const LocalTime& written, const LocalTime& today);
 
 // The three lines of INFOLOG.TXT: fixed GBK labels, then the values already in the ANSI code
 // page, each line ended by "\n" (the text-mode stream stores it as CR LF).

@@ -7,6 +7,7 @@
 #include <locale.h>
 
 #include "support/directory_levels.h"
+#include "support/local_time.h"
 #include "support/module_path.h"
 #include "support/path_join.h"
 
@@ -18,12 +19,6 @@ unique_file OpenForAppending(const std::wstring& path) {
     FILE* file = nullptr;
     if (_wfopen_s(&file, path.c_str(), L"a+") != 0) return unique_file();
     return unique_file(file);
-}
-
-LocalTime CurrentLocalTime() {
-    SYSTEMTIME st;
-    ::GetLocalTime(&st);
-    return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Covers the pure naming and line rules of the report (archive base name, entry name, info log bytes);
-// not the files they end up in, which the Wine tests beside this one check.
+// Covers the pure naming, line and date rules of the report (archive base name, entry name, info log
+// bytes, the date name, which file dates count as today); not the files they end up in, nor the
+// system's clock, which the Wine tests beside this one check.
 #include "report/report_rules.h"
 
 #include <gtest/gtest.h>
@@ -82,10 +83,42 @@ TEST(InfoLogText, FixedLabelBytesThenValuesOneLineEach) {
               label1 + "\xD5\xC5\xC8\xFD\n" + label2 + "10.0.0.1\n" + label3 + "x\n");
 }
 
-TEST(FormatInfoLogTime, PadsEveryField) {
-    EXPECT_EQ(velk::FormatInfoLogTime(2024, 3, 7, 9, 5, 1), L"2024.03.07 09:05:01");
-    EXPECT_EQ(velk::FormatInfoLogTime(2026, 12, 31, 23, 59, 59), L"2026.12.31 23:59:59");
-    EXPECT_EQ(velk::FormatInfoLogTime(999, 1, 1, 0, 0, 0), L"0999.01.01 00:00:00");
+TEST(LocalTimeTexts, InfoLogTimeAndDateNamePadEveryField) {
+    struct Case {
+        velk::LocalTime time;
+        std::wstring infoLog;
+        std::wstring dateName;
+    };
+    const Case cases[] = {
+        {{2024, 3, 7, 9, 5, 1}, L"2024.03.07 09:05:01", L"20240307"},
+        {{2026, 12, 31, 23, 59, 59}, L"2026.12.31 23:59:59", L"20261231"},
+        {{999, 1, 1, 0, 0, 0}, L"0999.01.01 00:00:00", L"09990101"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(velk::FormatInfoLogTime(c.time), c.infoLog);
+        EXPECT_EQ(velk::MakeDateString(c.time), c.dateName);
+    }
+}
+
+// The date rule alone, on chosen clocks; the Wine test beside this one sets real file times.
+TEST(IsTodayOrLater, TheDatesDecideAndALaterDateCountsAsToday) {
+    struct Case {
+        const char* what;
+        velk::LocalTime written;
+        velk::LocalTime today;
+        bool selected;
+    };
+    const Case cases[] = {
+        {"today just after midnight", {2026, 12, 10, 0, 0, 1}, {2026, 12, 10, 23, 59, 0}, true},
+        {"today, later than the clock", {2026, 12, 10, 23, 59, 59}, {2026, 12, 10, 0, 5, 0}, true},
+        {"yesterday a second before midnight", {2026, 12, 9, 23, 59, 59}, {2026, 12, 10, 0, 0, 1}, false},
+        {"the last day of the month before", {2026, 11, 30, 12, 0, 0}, {2026, 12, 1, 12, 0, 0}, false},
+        {"the day after, across a year end", {2027, 1, 1, 0, 0, 0}, {2026, 12, 31, 23, 0, 0}, true},
+        {"a later month with a smaller day", {2026, 12, 1, 0, 0, 0}, {2026, 11, 30, 0, 0, 0}, true},
+        {"an earlier year with a later month and day", {2025, 12, 31, 0, 0, 0}, {2026, 1, 1, 0, 0, 0}, false},
+        {"same month, a day earlier", {2026, 12, 9, 12, 0, 0}, {2026, 12, 10, 12, 0, 0}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(velk::IsTodayOrLater(c.written, c.today), c.selected) << c.what;
 }
 
 TEST(InstanceLockName, OneNamePerFolderWhateverItsSpellingOrLength) {
