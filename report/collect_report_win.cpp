@@ -1,4 +1,5 @@
-// The executable's directory and the collection steps of the dialog's initialisation in their order.
+// The one collection sequence of a run, which the dialog's initialisation calls: the executable's
+// directory, then the steps in their order.
 #include "report/report_data.h"
 
 #include <windows.h>
