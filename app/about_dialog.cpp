@@ -3,4 +3,8 @@
 
 #include "app/resource.h"
 
+namespace velk {
+
 CAboutDlg::CAboutDlg() : CModalDialog(IDD_ABOUTBOX) {}
+
+}  // namespace velk

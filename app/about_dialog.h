@@ -3,7 +3,11 @@
 
 #include "app/framework/dialog.h"
 
-class CAboutDlg : public velk::ui::CModalDialog {
+namespace velk {
+
+class CAboutDlg : public ui::CModalDialog {
 public:
     CAboutDlg();
 };
+
+}  // namespace velk

@@ -9,6 +9,8 @@
 
 #include "app/report_dialog.h"
 
+namespace velk {
+
 CVELKBugReportApp theApp;
 
 CVELKBugReportApp::CVELKBugReportApp() {
@@ -25,7 +27,7 @@ bool CVELKBugReportApp::InitInstance() {
 
     InitApplicationBase();
     EnableControlHosting();
-    std::unique_ptr<velk::ui::CShellServices> shell(new (std::nothrow) velk::ui::CShellServices());
+    std::unique_ptr<ui::CShellServices> shell(new (std::nothrow) ui::CShellServices());
     UseNativeVisualStyle();
     SetSettingsKey(L"应用程序向导生成的本地应用程序");
 
@@ -37,3 +39,5 @@ bool CVELKBugReportApp::InitInstance() {
     shell.reset();
     return false;  // the dialog, a local, is destroyed on the way out
 }
+
+}  // namespace velk

@@ -4,7 +4,9 @@
 
 #include "app/framework/application.h"
 
-class CVELKBugReportApp : public velk::ui::CApplication {
+namespace velk {
+
+class CVELKBugReportApp : public ui::CApplication {
 public:
     CVELKBugReportApp();
     // Runs the whole report and returns false, so that no application loop runs afterwards.
@@ -12,3 +14,5 @@ public:
 };
 
 extern CVELKBugReportApp theApp;
+
+}  // namespace velk

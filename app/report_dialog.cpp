@@ -7,6 +7,8 @@
 #include "app/description_limit.h"
 #include "app/resource.h"
 
+namespace velk {
+
 namespace {
 
 // Stays in the box until the user clicks into it; sent as it is when the user never does.
@@ -23,21 +25,21 @@ CVELKBugReportDlg::CVELKBugReportDlg() : CModalDialog(IDD_VELKBUGREPORT_DIALOG) 
     m_icon = ::LoadIconW(ResourceModule(), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
-velk::ui::EventTable CVELKBugReportDlg::GetEventTable() const {
+ui::EventTable CVELKBugReportDlg::GetEventTable() const {
     using D = CVELKBugReportDlg;
-    static const velk::ui::EventEntry kEvents[] = {
-        velk::ui::OnMessage<&D::OnAboutCommand>(WM_SYSCOMMAND),
-        velk::ui::OnMessage<&D::OnPaintIcon>(WM_PAINT),
-        velk::ui::OnMessage<&D::OnQueryDragIcon>(WM_QUERYDRAGICON),
-        velk::ui::OnNotify<&D::OnDescriptionFocus>(EN_SETFOCUS, IDC_DESCRIPTION),
-        velk::ui::OnNotify<&D::OnDescriptionBlur>(EN_KILLFOCUS, IDC_DESCRIPTION),
-        velk::ui::OnColorRequest<&D::OnDescriptionColor>(),
-        velk::ui::OnNotify<&D::OnConfirm>(BN_CLICKED, IDOK),
-        velk::ui::OnNotify<&D::OnDescriptionChange>(EN_CHANGE, IDC_DESCRIPTION),
-        velk::ui::OnMessage<&D::OnUploadFinished>(WM_UPLOAD_FINISHED),
-        velk::ui::OnMessage<&D::OnCloseRequest>(WM_CLOSE),
+    static const ui::EventEntry kEvents[] = {
+        ui::OnMessage<&D::OnAboutCommand>(WM_SYSCOMMAND),
+        ui::OnMessage<&D::OnPaintIcon>(WM_PAINT),
+        ui::OnMessage<&D::OnQueryDragIcon>(WM_QUERYDRAGICON),
+        ui::OnNotify<&D::OnDescriptionFocus>(EN_SETFOCUS, IDC_DESCRIPTION),
+        ui::OnNotify<&D::OnDescriptionBlur>(EN_KILLFOCUS, IDC_DESCRIPTION),
+        ui::OnColorRequest<&D::OnDescriptionColor>(),
+        ui::OnNotify<&D::OnConfirm>(BN_CLICKED, IDOK),
+        ui::OnNotify<&D::OnDescriptionChange>(EN_CHANGE, IDC_DESCRIPTION),
+        ui::OnMessage<&D::OnUploadFinished>(WM_UPLOAD_FINISHED),
+        ui::OnMessage<&D::OnCloseRequest>(WM_CLOSE),
     };
-    return velk::ui::MakeEventTable(kEvents);
+    return ui::MakeEventTable(kEvents);
 }
 
 bool CVELKBugReportDlg::ExchangeData(bool saving) {
@@ -50,7 +52,7 @@ bool CVELKBugReportDlg::InitReportDialog() {
     CModalDialog::OnInitDialog();
 
     if (HMENU systemMenu = ::GetSystemMenu(m_hwnd, FALSE)) {
-        std::wstring aboutText = velk::ui::LoadResourceString(ResourceModule(), IDS_ABOUTBOX);
+        std::wstring aboutText = ui::LoadResourceString(ResourceModule(), IDS_ABOUTBOX);
         if (!aboutText.empty()) {
             ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
             ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUTBOX, aboutText.c_str());
@@ -103,7 +105,7 @@ HICON CVELKBugReportDlg::OnQueryDragIcon() {
 }
 
 void CVELKBugReportDlg::OnDescriptionFocus() {
-    if (velk::ui::EqualsNoCase(m_descriptionEdit.GetText(), kDescriptionHint)) m_descriptionEdit.SetText(L"");
+    if (ui::EqualsNoCase(m_descriptionEdit.GetText(), kDescriptionHint)) m_descriptionEdit.SetText(L"");
 }
 
 void CVELKBugReportDlg::OnDescriptionBlur() {
@@ -143,14 +145,16 @@ bool CVELKBugReportDlg::FilterKeyDown(MSG& message) {
 void CVELKBugReportDlg::OnDescriptionChange() {
     if (m_cuttingDescription) return;
     std::wstring text = m_descriptionEdit.GetText();
-    if (velk::Utf8SizeWithTerminator(text) <= velk::kDescriptionMaxUtf8Size) return;
+    if (Utf8SizeWithTerminator(text) <= kDescriptionMaxUtf8Size) return;
 
     // A multi-line box raises no change event for a text we set, but a single-line one would, and
     // the cut of a 200-unit text is that text again: never let the cut feed itself.
     m_cuttingDescription = true;
-    m_descriptionEdit.SetText(velk::CutDescription(text));
+    m_descriptionEdit.SetText(CutDescription(text));
     m_cuttingDescription = false;
     // The old length is past the new end; the box puts the caret at the end.
     m_descriptionEdit.SetSel(static_cast<int>(text.size()), static_cast<int>(text.size()));
     m_descriptionEdit.ScrollCaret();
 }
+
+}  // namespace velk

@@ -9,10 +9,9 @@
 #include "support/unique_any.h"
 #include "upload/upload_report.h"
 
-// Posted by the upload worker, exactly once per upload, when it has finished.
-using velk::WM_UPLOAD_FINISHED;
+namespace velk {
 
-class CVELKBugReportDlg : public velk::ui::CModalDialog, public velk::CReportData {
+class CVELKBugReportDlg : public ui::CModalDialog, public CReportData {
 public:
     CVELKBugReportDlg();
 
@@ -20,7 +19,7 @@ protected:
     bool ExchangeData(bool saving) override;
     bool PreFilterMessage(MSG& message) override { return FilterKeyDown(message); }
     bool OnInitDialog() override { return InitReportDialog(); }
-    velk::ui::EventTable GetEventTable() const override;
+    ui::EventTable GetEventTable() const override;
 
     bool FilterKeyDown(MSG& message);
     bool InitReportDialog();
@@ -41,14 +40,16 @@ protected:
     static unsigned __stdcall UploadThreadProc(void* dialog);
 
     HICON m_icon = nullptr;                  // resource 128; shared resource icons are never destroyed
-    velk::ui::CEditBox m_descriptionEdit;    // control 1000
-    velk::ui::CScreenFont m_descriptionFont;
-    velk::ui::CButtonBox m_restartCheck;     // control 1001
+    ui::CEditBox m_descriptionEdit;          // control 1000
+    ui::CScreenFont m_descriptionFont;
+    ui::CButtonBox m_restartCheck;           // control 1001
     // The upload worker, none until started. Only its handle is closed with the dialog: the worker
     // is never waited for, it has posted its last message and touches nothing of ours.
-    velk::unique_handle m_uploadThread;
+    unique_handle m_uploadThread;
     unsigned m_uploadThreadId = 0;
 
 private:
     bool m_cuttingDescription = false;       // our own cut must not count as the user's change
 };
+
+}  // namespace velk

@@ -12,13 +12,15 @@
 #include "support/path_join.h"
 #include "upload/upload_report.h"
 
+namespace velk {
+
 namespace {
 
 // TovrekCRM.exe in the reporter's own directory, started as an independent process. A failure
 // (missing, no rights) is ignored: the upload goes on all the same.
 void RestartMainApplication(const std::wstring& directory) {
     // Joined without doubling the separator: at a drive root the directory already ends in one.
-    const std::wstring path = velk::JoinPath(directory, L"TovrekCRM.exe");
+    const std::wstring path = JoinPath(directory, L"TovrekCRM.exe");
 
     // The full path as the application name, so that the system never searches for it, and quoted
     // in the command line: unquoted, "C:\Program Files\Tovrek\TovrekCRM.exe" would first be tried
@@ -44,7 +46,7 @@ void CVELKBugReportDlg::OnConfirm() {
 
     m_description = m_descriptionEdit.GetText();
     // The length in UTF-16 code units; the dialog is disabled as the box's owner until it is dismissed.
-    ShowMessageBox(velk::FormatWide(L"%d", static_cast<int>(m_description.size())), L"", 0);
+    ShowMessageBox(FormatWide(L"%d", static_cast<int>(m_description.size())), L"", 0);
 
     unsigned threadId = 0;
     uintptr_t thread = ::_beginthreadex(nullptr, 0, &CVELKBugReportDlg::UploadThreadProc, this, 0, &threadId);
@@ -65,7 +67,7 @@ void CVELKBugReportDlg::OnConfirm() {
 
 unsigned __stdcall CVELKBugReportDlg::UploadThreadProc(void* parameter) {
     const CVELKBugReportDlg& dialog = *static_cast<const CVELKBugReportDlg*>(parameter);
-    velk::UploadRequest request;
+    UploadRequest request;
     request.url = dialog.m_uploadUrl;
     request.archivePath = dialog.m_archivePath;
     request.description = dialog.m_description;
@@ -74,7 +76,7 @@ unsigned __stdcall CVELKBugReportDlg::UploadThreadProc(void* parameter) {
     // Used only before the message is posted; after that the worker touches nothing of the dialog.
     request.readAccountName = [&dialog] { return dialog.ReadAccountName(); };
     request.notifyWindow = dialog.m_hwnd;
-    velk::UploadReport(request);
+    UploadReport(request);
     return 0;
 }
 
@@ -90,3 +92,5 @@ void CVELKBugReportDlg::OnCloseRequest() {
     // The default processing of a close request ends the dialog with IDCANCEL.
     Default();
 }
+
+}  // namespace velk
