@@ -36,10 +36,12 @@
 #include "zip/crc32.h"
 #include "zip/deflate/deflate.h"
 #include "zip/deflate/deflate_state.h"
+
+using namespace velk::deflate;
 #endif
 
 // Named, not anonymous: the entry points below have C linkage and take these types.
-namespace velk_bench {
+namespace velk::bench {
 
 constexpr int kLevel = 8;
 bool g_one_thread = false;  // --one-thread: ours never splits an entry over two threads
@@ -91,7 +93,7 @@ uint32_t ReadMemory(void* user, uint8_t* destination, uint32_t max_bytes) {
     if (n == 0) return 0;  // an empty input may have no data pointer at all
     std::memcpy(destination, io->input.data + io->read_pos, n);
     // As the zip writer's read callback does: the CRC is taken over each block as it is delivered.
-    io->crc = velk_zip::Crc32Update(io->crc, destination, n);
+    io->crc = velk::zip::Crc32Update(io->crc, destination, n);
     io->read_pos += n;
     return uint32_t(n);
 }
@@ -102,24 +104,24 @@ void FlushMemory(void* user, const uint8_t* buffer, uint32_t* count) {
 }
 #endif
 
-}  // namespace velk_bench
+}  // namespace velk::bench
 
-using velk_bench::Input;
-using velk_bench::Outcome;
-using velk_bench::Sink;
-using velk_bench::kLevel;
-using velk_bench::kOutCapacity;
-using velk_bench::kSanitized;
+using velk::bench::Input;
+using velk::bench::Outcome;
+using velk::bench::Sink;
+using velk::bench::kLevel;
+using velk::bench::kOutCapacity;
+using velk::bench::kSanitized;
 
 // Not inlined and not in a namespace: callgrind finds them by these names.
 extern "C" __attribute__((noinline)) void velk_bench_compress_ours(Input input, uint8_t* out_buf, Sink* sink,
                                                                   Outcome* outcome) {
 #if defined(VELK_BENCH_HAVE_OURS)
-    velk_bench::MemoryIo io{input, 0, sink, 0};
+    velk::bench::MemoryIo io{input, 0, sink, 0};
     uint16_t flags = 0;
-    CompressResult r = velk_deflate::compress_entry_planned(
-        &io, velk_bench::ReadMemory, velk_bench::FlushMemory, out_buf, kOutCapacity, kLevel, &flags,
-        velk_bench::g_one_thread ? velk_deflate::kNoSplit : velk_deflate::kDefaultSplit, nullptr);
+    CompressResult r = velk::deflate::compress_entry_planned(
+        &io, velk::bench::ReadMemory, velk::bench::FlushMemory, out_buf, kOutCapacity, kLevel, &flags,
+        velk::bench::g_one_thread ? velk::deflate::kNoSplit : velk::deflate::kDefaultSplit, nullptr);
     outcome->compressed_size = r.compressed_size;
     outcome->flags = flags;
     outcome->crc = io.crc;
@@ -322,7 +324,7 @@ void PrintHeader(int reps, const char* first_column) {
                 "MB = 10^6 bytes%s%s%s\n",
                 reps, reps == 1 ? "" : "s", kHaveOurs ? "" : "; ours: not built",
                 kHaveLibdeflate ? "" : "; libdeflate: not in this build",
-                velk_bench::g_one_thread ? "; ours on one thread" : "");
+                velk::bench::g_one_thread ? "; ours on one thread" : "");
     if (kSanitized) std::printf("WARNING: built with sanitizers, the timings mean nothing\n");
     std::printf("%-14s %10s %9s %9s %9s %7s %7s %11s %11s %11s  %s\n", first_column, "bytes", "ours", "zlib",
                 "libdefl", "vs zlib", "vs libd", "ours size", "zlib size", "libd size", "check");
@@ -458,7 +460,7 @@ int main(int argc, char** argv) {
             std::printf("%szlib%s\n", kHaveOurs ? "ours " : "", kHaveLibdeflate ? " libdeflate" : "");
             return 0;
         } else if (arg == "--one-thread") {
-            velk_bench::g_one_thread = true;
+            velk::bench::g_one_thread = true;
         } else if (arg == "--reps") {
             if (!ParseCount(i + 1 < argc ? argv[++i] : nullptr, &reps) || reps == 0 || reps > 1000) return Usage();
         } else if (arg == "--max-bytes") {

@@ -17,6 +17,9 @@
 #include "zip/deflate/deflate.h"
 #include "zip/deflate/deflate_state.h"
 
+using namespace velk::deflate;
+using velk::test::reference_compress_entry;
+
 namespace {
 
 struct FuzzJob {
@@ -94,12 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             tiled.insert(tiled.end(), data + 1, data + size);
             tiled[at + copy % (size - 1)] ^= static_cast<uint8_t>(copy);
         }
-        static const velk_deflate::SplitPlan kPlan = {128u << 10, 160u << 10, 32u << 10, 64u << 10};
+        static const velk::deflate::SplitPlan kPlan = {128u << 10, 160u << 10, 32u << 10, 64u << 10};
         FuzzJob whole{tiled.data(), tiled.size(), 0, 0, {}}, split{tiled.data(), tiled.size(), 0, 0, {}};
         uint16_t f1 = 0, f2 = 0;
         std::vector<uint8_t> out(16384);
         CompressResult a = reference_compress_entry(&whole, fuzz_read, fuzz_flush, out.data(), 16384, level, &f1);
-        CompressResult b = velk_deflate::compress_entry_planned(&split, fuzz_read, fuzz_flush, out.data(), 16384, level,
+        CompressResult b = velk::deflate::compress_entry_planned(&split, fuzz_read, fuzz_flush, out.data(), 16384, level,
                                                                 &f2, kPlan, nullptr);
         if (a.error_message != nullptr || b.error_message != nullptr) fail("tiled input: a consistency check failed");
         if (whole.out != split.out) fail("two-thread output differs from the plain reference walk");

@@ -22,6 +22,10 @@ namespace {
 constexpr ULONGLONG kDumpWaitMs = 5000;
 constexpr DWORD kDumpRetryMs = 100;
 
+void CloseArchiveQuietly(zip::ZipHandle* archive) { zip::ZipClose(archive); }
+// The archive being written: its directory is written and the file closed on every way out.
+using unique_archive = unique_any<zip::ZipHandle*, CloseArchiveQuietly, 0>;
+
 // Returns once the file can be opened for reading with the widest sharing, or once it is clear
 // that waiting will not help: another failure, or the time is up (the add then fails and logs).
 void WaitWhileLocked(const std::wstring& path, ULONGLONG waitMs) {
@@ -63,22 +67,21 @@ void CReportData::BuildReportArchive() {
     NameArchive(SafeArchiveBaseName(account.empty() ? MakeDateString() : account));
     if (m_reportFiles.empty()) return;
 
-    ZipHandle* zip = nullptr;
+    unique_archive archive;
     for (const std::wstring& path : m_reportFiles) {
         if (_waccess(path.c_str(), 0) != 0) continue;
         // Created only when the first existing file is met, so a run with nothing to send leaves no archive.
-        if (zip == nullptr) {
-            zip = ZipCreate(m_archivePath.c_str());
-            if (zip == nullptr) {
+        if (!archive) {
+            archive.reset(zip::ZipCreate(m_archivePath.c_str()));
+            if (!archive) {
                 LogError(L"ERROR - failed to create " + m_archivePath);
                 return;
             }
         }
         if (path == m_dumpPath) WaitWhileLocked(path, kDumpWaitMs);
-        if (ZipAddFile(zip, EntryNameOf(path).c_str(), path.c_str()) != ZipResult::Ok)
+        if (zip::ZipAddFile(archive.get(), EntryNameOf(path).c_str(), path.c_str()) != zip::ZipResult::Ok)
             LogError(L"ERROR - failed to add '" + path + L"' to zip");
     }
-    if (zip != nullptr) ZipClose(zip);
 }
 
 }  // namespace velk

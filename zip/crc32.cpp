@@ -3,7 +3,7 @@
 
 #include <array>
 
-namespace velk_zip {
+namespace velk::zip {
 namespace {
 
 constexpr uint32_t kPolynomial = 0xEDB88320u;  // 0x04C11DB7 bit-reversed: the register shifts right
@@ -57,4 +57,4 @@ uint32_t Crc32Update(uint32_t crc, const void* data, size_t length) {
     return ~c;
 }
 
-}  // namespace velk_zip
+}  // namespace velk::zip

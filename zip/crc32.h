@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace velk_zip {
+namespace velk::zip {
 
 // Continues a CRC over length more bytes. Start an entry with crc 0; the result is the finished
 // value after every call, so calls can be chained block by block. A null buffer gives 0.
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
 
-}  // namespace velk_zip
+}  // namespace velk::zip

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace velk_zip {
+namespace velk::zip {
 namespace {
 
 // Little-endian stores into a fixed record; the offsets are the format's.
@@ -188,4 +188,4 @@ uint32_t DosTimestamp(int year, int month, int day, int hour, int minute, int se
     return (date << 16) | time;
 }
 
-}  // namespace velk_zip
+}  // namespace velk::zip

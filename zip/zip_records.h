@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace velk_zip {
+namespace velk::zip {
 
 // --- format constants, all little-endian on disk ---
 constexpr uint32_t kLocalHeaderSignature = 0x04034B50;    // "PK\3\4"
@@ -112,4 +112,4 @@ int64_t ClampedUnixSeconds(int year, int month, int day, int hour, int minute, i
 // run from 1980 to 2107: earlier times become 1980-01-01 00:00:00, later ones 2107-12-31 23:59:58.
 uint32_t DosTimestamp(int year, int month, int day, int hour, int minute, int second);
 
-}  // namespace velk_zip
+}  // namespace velk::zip

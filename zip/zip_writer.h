@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace velk::zip {
+
 enum class ZipResult : uint32_t {
     Ok = 0,
     OpenFailed = 0x200,      // archive cannot be created; source cannot be opened or inspected
@@ -26,3 +28,5 @@ ZipResult ZipAddFile(ZipHandle* handle, const wchar_t* entryName, const wchar_t*
 // Writes the central directory and end record, closes the file and frees the handle, also when
 // the directory could not be written (WriteFailed).
 ZipResult ZipClose(ZipHandle* handle);
+
+}  // namespace velk::zip

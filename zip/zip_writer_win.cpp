@@ -9,7 +9,7 @@
 #include "zip/crc32.h"
 #include "zip/deflate/deflate.h"
 
-namespace velk_zip {
+namespace velk::zip {
 namespace {
 
 // Whether a byte of a narrow name in the ANSI code page opens a two-byte character (code page
@@ -365,8 +365,9 @@ ZipResult ZipWriter::AddEntry(const char* name, const wchar_t* sourcePath) {
     bool dataWritten = false;
     if (record->method == kMethodDeflated) {
         // The compressor adds its level's flag bits (0x0002 at level 8) to the central flags.
-        const CompressResult result = compress_entry(this, &ZipWriter::ReadInput, &ZipWriter::FlushOutput, m_work,
-                                                     kWorkBufferSize, kDeflateLevel, &record->centralFlags);
+        const deflate::CompressResult result =
+            deflate::compress_entry(this, &ZipWriter::ReadInput, &ZipWriter::FlushOutput, m_work, kWorkBufferSize,
+                                    kDeflateLevel, &record->centralFlags);
         // What reached the file is what counts; it must also be what the compressor says it gave.
         m_compressedSize = m_flushedBytes;
         dataWritten = result.error_message == nullptr && !m_outputFailed && result.compressed_size == m_flushedBytes;
@@ -404,10 +405,6 @@ ZipResult ZipWriter::AddEntry(const char* name, const wchar_t* sourcePath) {
     return ZipResult::Ok;
 }
 
-}  // namespace velk_zip
-
-using velk_zip::ZipWriter;
-
 ZipHandle* ZipCreate(const wchar_t* path) {
     // The writer carries its 16 KiB work buffer inline; a failed allocation is a failed create.
     ZipHandle* handle = new (std::nothrow) ZipHandle();
@@ -423,7 +420,7 @@ ZipResult ZipAddFile(ZipHandle* handle, const wchar_t* entryName, const wchar_t*
     if (handle == nullptr || entryName == nullptr) return ZipResult::BadArgument;
     // Twice the record's 259 bytes: a longer conversion fails here, a shorter one that still
     // does not fit the record is refused by AddEntry. Zero-filled, so it is always terminated.
-    char narrow[2 * (velk_zip::kMaxNameBytes + 1)] = {};
+    char narrow[2 * (kMaxNameBytes + 1)] = {};
     // CP_ACP without flags: names are stored in the system's code page and the UTF-8 flag
     // (bit 11) is never set, which is what the readers on our users' systems expect.
     if (::WideCharToMultiByte(CP_ACP, 0, entryName, -1, narrow, sizeof narrow, nullptr, nullptr) <= 0)
@@ -437,3 +434,5 @@ ZipResult ZipClose(ZipHandle* handle) {
     delete handle;
     return result;
 }
+
+}  // namespace velk::zip

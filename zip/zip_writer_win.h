@@ -12,7 +12,7 @@
 #include "zip/zip_records.h"
 #include "zip/zip_writer.h"
 
-namespace velk_zip {
+namespace velk::zip {
 
 class ZipWriter {
 public:
@@ -35,6 +35,10 @@ public:
     // entry's output as failed.
     static void FlushOutput(void* user, const uint8_t* buffer, uint32_t* count);
 
+    // Seconds since 1970 UTC, clamped to 1970-01-01 .. 2037-12-31 (time of day kept).
+    static int64_t FileTimeToUnixSeconds(const FILETIME& fileTime);
+
+private:
     // Bytes written to the archive at its current position (0 on failure).
     uint32_t WriteOut(const void* bytes, uint32_t count);
     bool SeekOut(uint32_t position);
@@ -50,16 +54,13 @@ public:
     bool WriteEndRecord(uint32_t entryCount, uint32_t directorySize, uint32_t directoryOffset);
     ZipResult WriteCentralDirectory();
 
-    static bool IsStoredSuffix(const char* name) { return velk_zip::IsStoredSuffix(name); }
+    static bool IsStoredSuffix(const char* name) { return velk::zip::IsStoredSuffix(name); }
     // Attributes, size, the three times and the DOS timestamp of an open disk file, from its
     // GetFileInformationByHandle record and its size; rewinds it. False when it cannot be recorded.
     bool ReadSourceInfo(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info);
-    // Seconds since 1970 UTC, clamped to 1970-01-01 .. 2037-12-31 (time of day kept).
-    static int64_t FileTimeToUnixSeconds(const FILETIME& fileTime);
     // DOS date and time of a UTC file time, in the machine's local time.
     static uint32_t FileTimeToLocalDosTimestamp(const FILETIME& fileTime);
 
-private:
     bool WriteAll(const void* bytes, uint32_t count) { return count == 0 || WriteOut(bytes, count) == count; }
     // Appends to m_held; false, with nothing appended, when the bytes do not fit.
     bool Hold(const void* bytes, uint32_t count);
@@ -103,9 +104,9 @@ private:
     uint8_t m_held[kHeldBytes] = {};
 };
 
-}  // namespace velk_zip
-
 // What ZipCreate hands out: the caller tests it for null and passes it back.
 struct ZipHandle {
-    velk_zip::ZipWriter writer;
+    ZipWriter writer;
 };
+
+}  // namespace velk::zip

@@ -15,7 +15,7 @@
 namespace {
 
 std::wstring ReporterPath() {
-    return velk_test::BuildBinDirectory() + L"\\VELKBugReport.exe";
+    return velk::test::BuildBinDirectory() + L"\\VELKBugReport.exe";
 }
 
 // The reporter as a resource file: nothing of it runs.
@@ -317,7 +317,7 @@ TEST_F(ReporterResources, ManifestAsksForCommonControls6OfThisProcessor) {
 // The built reporter's PE headers; IMAGE_NT_HEADERS is the test program's own kind, which is the
 // reporter's: both come from the same build. False when the file is no such image.
 bool ReadReporterHeaders(IMAGE_NT_HEADERS* nt) {
-    std::string bytes = velk_test::ReadFileBytes(ReporterPath());
+    std::string bytes = velk::test::ReadFileBytes(ReporterPath());
     if (bytes.size() < 0x200) return false;
     IMAGE_DOS_HEADER dos;
     std::memcpy(&dos, bytes.data(), sizeof(dos));

@@ -15,7 +15,7 @@
 
 namespace {
 
-using velk_test::ReporterProcess;
+using velk::test::ReporterProcess;
 namespace driver = velk::driver;
 
 const std::wstring kHint = L"请您描述一下刚刚是怎么操作的？";
@@ -257,7 +257,7 @@ TEST_F(ReportDialogTest, StartsTickedWithTheHintAndTheFocusOnOk) {
 
 TEST_F(ReportDialogTest, CollectionIsDoneBeforeTheDialogShows) {
     // The information log and the archive exist as soon as the window is visible.
-    EXPECT_NE(velk_test::ReadFileBytes(reporter.Install() / L"INFOLOG.TXT"), "<missing>");
+    EXPECT_NE(velk::test::ReadFileBytes(reporter.Install() / L"INFOLOG.TXT"), "<missing>");
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((reporter.Install() / L"*.zip").c_str(), &data);
     EXPECT_NE(find, INVALID_HANDLE_VALUE) << "no report archive beside the reporter";

@@ -10,7 +10,7 @@
 #include "tests/common/temp_dir.h"
 #include "tools/dialog_driver/dialog_remote.h"
 
-namespace velk_test {
+namespace velk::test {
 
 // The directory of the running test program: every executable of a build is there.
 inline std::wstring BuildBinDirectory() {
@@ -81,4 +81,4 @@ private:
     HWND m_dialog = nullptr;
 };
 
-}  // namespace velk_test
+}  // namespace velk::test

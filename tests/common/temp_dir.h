@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace velk_test {
+namespace velk::test {
 
 inline void RemoveTree(const std::wstring& path) {
     WIN32_FIND_DATAW data;
@@ -73,4 +73,7 @@ inline std::string ReadFileBytes(const std::wstring& path) {
     return bytes;
 }
 
-}  // namespace velk_test
+}  // namespace velk::test
+
+// Until tests/upload follows: the old name of the same namespace.
+namespace velk_test = velk::test;

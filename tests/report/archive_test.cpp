@@ -16,10 +16,10 @@
 
 namespace {
 
-using velk_test::CountInLog;
-using velk_test::ReadFileBytes;
-using velk_test::TempDir;
-using velk_test::WriteFileBytes;
+using velk::test::CountInLog;
+using velk::test::ReadFileBytes;
+using velk::test::TempDir;
+using velk::test::WriteFileBytes;
 
 using Entries = std::vector<std::pair<std::wstring, std::wstring>>;  // entry name, source file
 
@@ -42,18 +42,18 @@ std::string DumpBytes(size_t size) {
 // now, read back through zlib. The container's own format is checked against standard decoders
 // by tests/zip/verify_archives.py; here it is what the report puts in.
 void ExpectEntries(const std::wstring& archivePath, const Entries& expected) {
-    const velk_test::Archive archive = velk_test::ReadArchive(ReadFileBytes(archivePath));
+    const velk::test::Archive archive = velk::test::ReadArchive(ReadFileBytes(archivePath));
     ASSERT_EQ(archive.error, "");
     ASSERT_EQ(archive.entries.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
-        const velk_test::ArchiveEntry& entry = archive.entries[i];
+        const velk::test::ArchiveEntry& entry = archive.entries[i];
         SCOPED_TRACE(entry.name);
         EXPECT_EQ(entry.name, velk::WideToAnsi(expected[i].first)) << "entry " << i;
         std::string bytes = entry.data;
         if (entry.method == 8) {
-            ASSERT_TRUE(velk_test::InflateRaw(entry.data, &bytes));
+            ASSERT_TRUE(velk::test::InflateRaw(entry.data, &bytes));
         }
-        EXPECT_EQ(velk_test::ZlibCrc(bytes), entry.crc);
+        EXPECT_EQ(velk::test::ZlibCrc(bytes), entry.crc);
         EXPECT_EQ(entry.uncompressedSize, bytes.size());
         EXPECT_TRUE(bytes == ReadFileBytes(expected[i].second)) << bytes.size() << " bytes differ from the source";
     }
@@ -300,15 +300,15 @@ TEST(BuildReportArchive, DangerousAccountsStayInTheInstallDirectory) {
 }
 
 TEST(CollectReport, EveryStepInOrderIntoOneArchive) {
-    velk_test::VizozivFolder vizoziv;
+    velk::test::VizozivFolder vizoziv;
     TempDir install(L"flow");
     ASSERT_TRUE(WriteFileBytes(install / L"uploadcrash.ini", "[url]\r\nurl=http://127.0.0.1:1/upload\r\n"));
     WriteAccount(install, "\"demo01\"");
-    ASSERT_TRUE(velk_test::InstallStandIn(L"3_1_0_25", install.path()));
+    ASSERT_TRUE(velk::test::InstallStandIn(L"3_1_0_25", install.path()));
     ASSERT_TRUE(WriteFileBytes(install / L"CRASH.DMP", DumpBytes(150000)));
     ASSERT_TRUE(WriteFileBytes(vizoziv / L"today.log", "written today"));
     ASSERT_TRUE(WriteFileBytes(vizoziv / L"old.log", "written long ago"));
-    ASSERT_TRUE(velk_test::SetLocalWriteTime(vizoziv / L"old.log", velk_test::LocalTodayPlus(-3 * 24 * 3600 * 10000000LL)));
+    ASSERT_TRUE(velk::test::SetLocalWriteTime(vizoziv / L"old.log", velk::test::LocalTodayPlus(-3 * 24 * 3600 * 10000000LL)));
 
     velk::CReportData data;
     data.m_exeDir = install.path();
@@ -331,10 +331,10 @@ TEST(CollectReport, EveryStepInOrderIntoOneArchive) {
 // Two reporters started together in one folder (two crashes in quick succession): each names,
 // fills and keeps an archive of its own, with its own whole INFOLOG.TXT, the dump and the files.
 TEST(CollectReport, TwoAtOnceInOneFolderEachPackTheirOwnArchive) {
-    velk_test::VizozivFolder vizoziv;
+    velk::test::VizozivFolder vizoziv;
     TempDir install(L"twice");
     WriteAccount(install, "\"demo02\"");
-    ASSERT_TRUE(velk_test::InstallStandIn(L"3_1_0_25", install.path()));
+    ASSERT_TRUE(velk::test::InstallStandIn(L"3_1_0_25", install.path()));
     const std::string dump = DumpBytes(400000);
     const std::string today = "written today\r\n";
     ASSERT_TRUE(WriteFileBytes(install / L"CRASH.DMP", dump));
@@ -361,16 +361,16 @@ TEST(CollectReport, TwoAtOnceInOneFolderEachPackTheirOwnArchive) {
     const size_t infoSize = infoStart.size() + 12 + 19 + 2;
     for (const velk::CReportData& run : runs) {
         SCOPED_TRACE(velk::WideToUtf8(run.m_archivePath));
-        const velk_test::Archive archive = velk_test::ReadArchive(ReadFileBytes(run.m_archivePath));
+        const velk::test::Archive archive = velk::test::ReadArchive(ReadFileBytes(run.m_archivePath));
         ASSERT_EQ(archive.error, "");
         ASSERT_EQ(archive.entries.size(), 3u);
         std::vector<std::string> contents;
-        for (const velk_test::ArchiveEntry& entry : archive.entries) {
+        for (const velk::test::ArchiveEntry& entry : archive.entries) {
             std::string bytes = entry.data;
             if (entry.method == 8) {
-                ASSERT_TRUE(velk_test::InflateRaw(entry.data, &bytes)) << entry.name;
+                ASSERT_TRUE(velk::test::InflateRaw(entry.data, &bytes)) << entry.name;
             }
-            EXPECT_EQ(velk_test::ZlibCrc(bytes), entry.crc) << entry.name;
+            EXPECT_EQ(velk::test::ZlibCrc(bytes), entry.crc) << entry.name;
             contents.push_back(bytes);
         }
         EXPECT_EQ(archive.entries[0].name, "INFOLOG.TXT");
@@ -386,7 +386,7 @@ TEST(CollectReport, TwoAtOnceInOneFolderEachPackTheirOwnArchive) {
 TEST(FillExeDir, IsTheRunningProgramsDirectory) {
     velk::CReportData data;
     data.FillExeDir();
-    EXPECT_EQ(data.m_exeDir, velk_test::ProgramDirectory());
+    EXPECT_EQ(data.m_exeDir, velk::test::ProgramDirectory());
     EXPECT_NE(data.m_exeDir.back(), L'\\');
 }
 

@@ -13,13 +13,13 @@
 
 namespace {
 
-using velk_test::kTicksPerHour;
-using velk_test::kTicksPerMinute;
-using velk_test::LocalTodayPlus;
-using velk_test::SetLocalWriteTime;
-using velk_test::TempDir;
-using velk_test::VizozivFolder;
-using velk_test::WriteFileBytes;
+using velk::test::kTicksPerHour;
+using velk::test::kTicksPerMinute;
+using velk::test::LocalTodayPlus;
+using velk::test::SetLocalWriteTime;
+using velk::test::TempDir;
+using velk::test::VizozivFolder;
+using velk::test::WriteFileBytes;
 
 constexpr int64_t kDay = 24 * static_cast<int64_t>(kTicksPerHour);
 

@@ -11,8 +11,8 @@
 
 namespace {
 
-using velk_test::TempDir;
-using velk_test::WriteFileBytes;
+using velk::test::TempDir;
+using velk::test::WriteFileBytes;
 
 const std::string kLabel1 = "\xB5\xC7\xC2\xBC\xD5\xCB\xBA\xC5\x3A\x20";
 const std::string kLabel2 = "Tovrek:  ";
@@ -37,7 +37,7 @@ void ExpectInfoLog(const std::wstring& dir, const std::string& line1Value, const
     ASSERT_EQ(data.m_reportFiles.size(), 1u);
     EXPECT_EQ(data.m_reportFiles[0], dir + L"\\INFOLOG.TXT");
 
-    const std::string bytes = velk_test::ReadFileBytes(dir + L"\\INFOLOG.TXT");
+    const std::string bytes = velk::test::ReadFileBytes(dir + L"\\INFOLOG.TXT");
     const std::string head = kLabel1 + line1Value + "\r\n" + kLabel2 + line2Value + "\r\n" + kLabel3;
     ASSERT_EQ(bytes.size(), head.size() + 19 + 2) << bytes;
     EXPECT_EQ(bytes.substr(0, head.size()), head);
@@ -57,8 +57,8 @@ void ExpectInfoLog(const std::wstring& dir, const std::string& line1Value, const
     written.wHour = static_cast<WORD>(h);
     written.wMinute = static_cast<WORD>(mi);
     written.wSecond = static_cast<WORD>(s);
-    EXPECT_LE(velk_test::Ticks(before), velk_test::Ticks(written)) << stamp;
-    EXPECT_LE(velk_test::Ticks(written), velk_test::Ticks(after)) << stamp;
+    EXPECT_LE(velk::test::Ticks(before), velk::test::Ticks(written)) << stamp;
+    EXPECT_LE(velk::test::Ticks(written), velk::test::Ticks(after)) << stamp;
 }
 
 TEST(WriteInfoLog, NoAccountAndNoMainExecutableGivesLabelsOnly) {
@@ -73,7 +73,7 @@ TEST(WriteInfoLog, AccountAndStandInVersions) {
     };
     for (const Case& c : {Case{L"3_1_0_25", "3.1.0.25"}, Case{L"10_0_0_1", "10.0.0.1"}}) {
         TempDir dir(L"info");
-        ASSERT_TRUE(velk_test::InstallStandIn(c.variant, dir.path()));
+        ASSERT_TRUE(velk::test::InstallStandIn(c.variant, dir.path()));
         ASSERT_TRUE(WriteFileBytes(dir / L"UserInfo.json", R"({"userinfolist":[{"account":"demo01"}]})"));
         ExpectInfoLog(dir.path(), "demo01", c.version);
     }
@@ -98,14 +98,14 @@ TEST(WriteInfoLog, CodePage1252KeepsTheGbkLabels) {
     // values follow the system's code page, so é is the single byte E9 there.
     if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252, this run has " << GetACP();
     TempDir dir(L"info");
-    ASSERT_TRUE(velk_test::InstallStandIn(L"10_0_0_1", dir.path()));
+    ASSERT_TRUE(velk::test::InstallStandIn(L"10_0_0_1", dir.path()));
     ASSERT_TRUE(WriteFileBytes(dir / L"UserInfo.json", "{\"userinfolist\":[{\"account\":\"caf\xC3\xA9\"}]}"));
     ExpectInfoLog(dir.path(), "caf\xE9", "10.0.0.1");
 }
 
 TEST(WriteInfoLog, InstallDirectoryOutsideTheAnsiCodePage) {
     TempDir dir(L"\x0E17\x0E14\x0E2A\x0E2D\x0E1A");
-    ASSERT_TRUE(velk_test::InstallStandIn(L"3_1_0_25", dir.path()));
+    ASSERT_TRUE(velk::test::InstallStandIn(L"3_1_0_25", dir.path()));
     ASSERT_TRUE(WriteFileBytes(dir / L"UserInfo.json", R"({"userinfolist":[{"account":"thai_dir"}]})"));
     ExpectInfoLog(dir.path(), "thai_dir", "3.1.0.25");
 }
@@ -129,9 +129,9 @@ TEST(GetMainAppVersion, StandInVariantsAndFilesWithoutAVersion) {
     EXPECT_EQ(data.GetMainAppVersion(), L"") << "no executable";
     ASSERT_TRUE(WriteFileBytes(dir / L"TovrekCRM.exe", "MZ not really a program"));
     EXPECT_EQ(data.GetMainAppVersion(), L"") << "no version resource";
-    ASSERT_TRUE(velk_test::InstallStandIn(L"10_0_0_1", dir.path()));
+    ASSERT_TRUE(velk::test::InstallStandIn(L"10_0_0_1", dir.path()));
     EXPECT_EQ(data.GetMainAppVersion(), L"10.0.0.1");
-    ASSERT_TRUE(velk_test::InstallStandIn(L"3_1_0_25", dir.path()));
+    ASSERT_TRUE(velk::test::InstallStandIn(L"3_1_0_25", dir.path()));
     EXPECT_EQ(data.GetMainAppVersion(), L"3.1.0.25");
 }
 

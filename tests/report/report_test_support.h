@@ -12,7 +12,7 @@
 #include "support/text_convert.h"
 #include "tests/common/temp_dir.h"
 
-namespace velk_test {
+namespace velk::test {
 
 // The directory of the running test program (<build>\bin), without a trailing backslash.
 inline std::wstring ProgramDirectory() {
@@ -112,4 +112,4 @@ private:
     bool m_moved = false;
 };
 
-}  // namespace velk_test
+}  // namespace velk::test

@@ -11,8 +11,8 @@
 
 namespace {
 
-using velk_test::TempDir;
-using velk_test::WriteFileBytes;
+using velk::test::TempDir;
+using velk::test::WriteFileBytes;
 
 std::wstring AccountFor(const TempDir& dir) {
     velk::CReportData data;
@@ -176,7 +176,7 @@ TEST(ReadUploadUrl, InstallDirectoryOfAbout300Characters) {
         data.m_exeDir = install;
         data.ReadUploadUrl();
         EXPECT_EQ(data.m_uploadUrl, c.expected);
-        EXPECT_EQ(velk_test::CountInLog(L"ERROR - failed to read " + ini), c.linesLogged);
+        EXPECT_EQ(velk::test::CountInLog(L"ERROR - failed to read " + ini), c.linesLogged);
     }
 }
 

@@ -12,8 +12,8 @@ using namespace velk;
 
 namespace {
 
-using velk_test::ReadFileBytes;
-using velk_test::TempDir;
+using velk::test::ReadFileBytes;
+using velk::test::TempDir;
 
 // "Error\t" + "YYYY-MM-DD HH:MM:SS " is 26 bytes; the test compares what follows.
 std::vector<std::string> Messages(const std::string& file) {

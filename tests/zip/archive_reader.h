@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velk_test {
+namespace velk::test {
 
 inline uint32_t Le16(const std::string& b, size_t at) {
     return static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8;
@@ -130,4 +130,4 @@ inline uint32_t ZlibCrc(const std::string& bytes) {
     return static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
-}  // namespace velk_test
+}  // namespace velk::test

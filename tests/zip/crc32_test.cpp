@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-using velk_zip::Crc32Update;
+using velk::zip::Crc32Update;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-using namespace velk_zip;
+using namespace velk::zip;
 
 namespace {
 

@@ -14,8 +14,10 @@
 #include "support/text_convert.h"
 #include "tests/zip/zip_test_data.h"
 
-using velk_test::LogText;
-using velk_test::RandomBytes;
+using namespace velk::zip;
+
+using velk::test::LogText;
+using velk::test::RandomBytes;
 
 namespace {
 

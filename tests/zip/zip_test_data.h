@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-namespace velk_test {
+namespace velk::test {
 
 inline std::string RandomBytes(size_t count, unsigned seed) {
     std::mt19937 gen(seed);
@@ -22,4 +22,4 @@ inline std::string LogText(size_t lines) {
     return text;
 }
 
-}  // namespace velk_test
+}  // namespace velk::test

@@ -15,8 +15,10 @@
 #include <random>
 #include <string>
 
-using namespace velk_test;
-using velk_zip::ZipWriter;
+using namespace velk::zip;
+
+using namespace velk::test;
+using velk::zip::ZipWriter;
 
 namespace {
 

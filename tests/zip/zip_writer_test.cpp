@@ -18,7 +18,9 @@
 #include <thread>
 #include <vector>
 
-using namespace velk_test;
+using namespace velk::zip;
+
+using namespace velk::test;
 
 namespace {
 

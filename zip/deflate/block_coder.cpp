@@ -5,7 +5,7 @@
 
 #include "zip/deflate/deflate_state.h"
 
-namespace velk_deflate {
+namespace velk::deflate {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -565,4 +565,4 @@ uint32_t emit_block(DeflateState* s, const uint8_t* data, uint32_t stored_len, i
     return s->out_bytes + (s->out_extra_bits >> 3);
 }
 
-}  // namespace velk_deflate
+}  // namespace velk::deflate

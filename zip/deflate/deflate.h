@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace velk::deflate {
+
 // Places up to max_bytes input bytes at destination and returns their number;
 // 0 or 0xFFFFFFFF (-1) means the input has ended.
 using ReadInputFn = uint32_t (*)(void* user, uint8_t* destination, uint32_t max_bytes);
@@ -26,3 +28,5 @@ struct CompressResult {
 // about 5 MiB ahead of what it has compressed, and needs about 24 MiB while it runs.
 CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
                               uint32_t out_capacity, int level, uint16_t* flags);
+
+}  // namespace velk::deflate

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace velk_deflate {
+namespace velk::deflate {
 
 // Sliding window: two halves of 32 KiB. Positions are window indices; the window slides by one half.
 constexpr uint32_t kHalfWindow = 32768;
@@ -97,4 +97,4 @@ constexpr const char* kBadArguments = "bad arguments";
 constexpr const char* kNoMemory = "out of memory";
 }  // namespace msg
 
-}  // namespace velk_deflate
+}  // namespace velk::deflate

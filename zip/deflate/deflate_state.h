@@ -7,7 +7,7 @@
 #include "zip/deflate/deflate.h"
 #include "zip/deflate/deflate_constants.h"
 
-namespace velk_deflate {
+namespace velk::deflate {
 
 // One node of a Huffman tree. Each field means one thing while the tree is built and another after.
 struct TreeEntry {
@@ -207,4 +207,4 @@ inline bool ct_tally(DeflateState* s, uint32_t dist, uint32_t value) {
 }
 uint32_t emit_block(DeflateState* s, const uint8_t* data, uint32_t stored_len, int last);
 
-}  // namespace velk_deflate
+}  // namespace velk::deflate

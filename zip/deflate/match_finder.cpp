@@ -16,7 +16,7 @@
 
 #include "zip/deflate/deflate_state.h"
 
-namespace velk_deflate {
+namespace velk::deflate {
 namespace {
 
 constexpr LevelConfig kLevels[9] = {
@@ -1060,9 +1060,9 @@ uint32_t deflate_entry(DeflateState* s, Splitter* sp) {
 }
 
 }  // namespace
-}  // namespace velk_deflate
+}  // namespace velk::deflate
 
-namespace velk_deflate {
+namespace velk::deflate {
 namespace {
 
 // Zero-fills the state except the big arrays that are always written before they are read, or cleared
@@ -1117,12 +1117,10 @@ std::unique_ptr<DeflateState, StateDeleter> take_state() {
 }
 
 }  // namespace
-}  // namespace velk_deflate
 
-CompressResult velk_deflate::compress_entry_planned(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
+CompressResult compress_entry_planned(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
                                       uint32_t out_capacity, int level, uint16_t* flags, const SplitPlan& plan,
                                       SplitStats* stats) {
-    using namespace velk_deflate;
     if (read_input == nullptr || flush_output == nullptr || out_buf == nullptr || out_capacity < 2) {
         return {0, msg::kBadArguments};
     }
@@ -1165,5 +1163,7 @@ CompressResult velk_deflate::compress_entry_planned(void* user, ReadInputFn read
 CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
                               uint32_t out_capacity, int level, uint16_t* flags) {
     return compress_entry_planned(user, read_input, flush_output, out_buf, out_capacity, level, flags,
-                                  velk_deflate::kDefaultSplit, nullptr);
+                                  kDefaultSplit, nullptr);
 }
+
+}  // namespace velk::deflate

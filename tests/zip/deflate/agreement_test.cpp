@@ -17,6 +17,9 @@
 #include "zip/deflate/deflate.h"
 #include "zip/deflate/deflate_state.h"
 
+using namespace velk::deflate;
+using velk::test::reference_compress_entry;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -59,12 +62,12 @@ Output run(CompressFn fn, const uint8_t* data, size_t size, int level, uint32_t 
     return {std::move(src.out), r.error_message};
 }
 
-Output run_split(const uint8_t* data, size_t size, int level, const velk_deflate::SplitPlan& plan,
-                 velk_deflate::SplitStats* stats) {
+Output run_split(const uint8_t* data, size_t size, int level, const velk::deflate::SplitPlan& plan,
+                 velk::deflate::SplitStats* stats) {
     Source src{data, size, 0, 0, {}};
     Bytes buffer(16384);
     uint16_t flags = 0;
-    CompressResult r = velk_deflate::compress_entry_planned(&src, read_source, flush_sink, buffer.data(),
+    CompressResult r = velk::deflate::compress_entry_planned(&src, read_source, flush_sink, buffer.data(),
                                                             uint32_t(buffer.size()), level, &flags, plan, stats);
     return {std::move(src.out), r.error_message};
 }
@@ -88,7 +91,7 @@ void expect_same(const uint8_t* data, size_t size, int level, uint32_t chunk, co
 }
 
 // Two-thread output against the plain reference, for each plan; returns the statistics summed.
-velk_deflate::SplitStats expect_split_same(const Bytes& input, int level, const std::string& what);
+velk::deflate::SplitStats expect_split_same(const Bytes& input, int level, const std::string& what);
 
 struct Rng {
     uint64_t x;
@@ -212,18 +215,18 @@ TEST(DeflateAgreement, InputsShorterThanTheLookaheadAndRuns) {
 
 // Cuts every few hundred KiB. A record span of one position makes the parses meet only when they do so
 // at the cut itself, so most rounds end with the calling thread having parsed on alone.
-constexpr velk_deflate::SplitPlan kSplitPlans[] = {
+constexpr velk::deflate::SplitPlan kSplitPlans[] = {
     {128u << 10, 192u << 10, 64u << 10, 192u << 10},
     {160u << 10, 128u << 10, 32u << 10, 1},
     {131072 + 4093, 300000, 100000, 40000},
 };
 
-velk_deflate::SplitStats expect_split_same(const Bytes& input, int level, const std::string& what) {
-    velk_deflate::SplitStats sum{};
+velk::deflate::SplitStats expect_split_same(const Bytes& input, int level, const std::string& what) {
+    velk::deflate::SplitStats sum{};
     Output plain = run(reference_compress_entry, input.data(), input.size(), level, 0);
     EXPECT_EQ(plain.error, nullptr) << what;
     for (const auto& plan : kSplitPlans) {
-        velk_deflate::SplitStats stats{};
+        velk::deflate::SplitStats stats{};
         Output split = run_split(input.data(), input.size(), level, plan, &stats);
         sum.rounds += stats.rounds;
         sum.rounds_met += stats.rounds_met;
@@ -269,7 +272,7 @@ TEST(DeflateSplit, InputsBuiltAcrossTheCuts) {
     cases.push_back({"edge distances", far_first_candidates(900000, 32506, 5)});
     cases.push_back({"random", text(700000, 256)});
     for (const Case& c : cases) {
-        velk_deflate::SplitStats stats = expect_split_same(c.input, 8, c.name);
+        velk::deflate::SplitStats stats = expect_split_same(c.input, 8, c.name);
         expect_split_same(c.input, 4, c.name);
         // Inputs of more than two rounds must have been split, and most of them taken from the helpers.
         if (c.input.size() >= 700000) {

@@ -15,6 +15,8 @@
 #include "zip/deflate/deflate.h"
 #include "zip/deflate/deflate_state.h"
 
+using namespace velk::deflate;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -501,7 +503,7 @@ TEST(DeflateMatches, LongRunsUseLengthCode285) {
 // White-box: feed the block coder a literal-only block whose frequencies give a Huffman tree deeper
 // than 15 levels; the lengths must be cut to 15 and still form a complete code.
 TEST(DeflateBlockCoder, CodeLengthsAreLimitedTo15) {
-    using namespace velk_deflate;
+    using namespace velk::deflate;
     std::unique_ptr<DeflateState> s(new DeflateState());
     Job job;
     Bytes out(64);

@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace velk_deflate;
+using namespace velk::deflate;
 
 struct Row {
     uint32_t good, lazy, nice, chain;
@@ -226,6 +226,10 @@ uint32_t greedy(Plain& m) {
 
 }  // namespace
 
+namespace velk::test {
+
+using namespace velk::deflate;
+
 CompressResult reference_compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output,
                                         uint8_t* out_buf, uint32_t out_capacity, int level, uint16_t* flags) {
     if (read_input == nullptr || flush_output == nullptr || out_buf == nullptr || out_capacity < 2) {
@@ -246,3 +250,5 @@ CompressResult reference_compress_entry(void* user, ReadInputFn read_input, Flus
     uint32_t size = s->level <= 3 ? greedy(m) : lazy(m);
     return {size, s->error_message};
 }
+
+}  // namespace velk::test

@@ -7,6 +7,11 @@
 
 #include "zip/deflate/deflate.h"
 
+namespace velk::test {
+
 // Same contract as compress_entry: same callbacks, same output, same failures.
-CompressResult reference_compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output,
-                                        uint8_t* out_buf, uint32_t out_capacity, int level, uint16_t* flags);
+deflate::CompressResult reference_compress_entry(void* user, deflate::ReadInputFn read_input,
+                                                 deflate::FlushOutputFn flush_output, uint8_t* out_buf,
+                                                 uint32_t out_capacity, int level, uint16_t* flags);
+
+}  // namespace velk::test
