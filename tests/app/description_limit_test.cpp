@@ -31,8 +31,11 @@ TEST(DescriptionLimitTest, Utf8SizeCountsTheTerminatorAndThreeBytesPerChineseCha
         {"200 ASCII: one over", Repeat(L"a", 200), 201},
         {"66 Chinese", Repeat(L"错", 66), 199},
         {"67 Chinese", Repeat(L"错", 67), 202},
+        {"a two-byte letter", L"\u00E9", 3},
         {"a pair is one four-byte character", kPair, 5},
         {"an unpaired half is the replacement character", kHigh, 4},
+        {"a low half before its high half: two replacement characters", kLow + kHigh, 7},
+        {"counting stops at a zero unit, as the converter's does", std::wstring(L"ab\0cd", 5), 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
