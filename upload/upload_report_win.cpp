@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -139,21 +140,35 @@ std::wstring ContentTypeHeader() {
     return header;
 }
 
-// The whole archive in one read; the file is closed straight after, so nothing of the upload
-// holds it any more while the request goes out.
-std::string ReadWholeArchive(unique_hfile& archive) {
+// How much of the archive is in memory at once. A 32-bit process seldom has one free piece of
+// address space as large as a big dump, so the archive is never read whole.
+constexpr DWORD kArchivePieceSize = 1 << 20;
+
+unsigned long long ArchiveSize(const unique_hfile& archive) {
     LARGE_INTEGER size{};
     Check(::GetFileSizeEx(archive.get(), &size));
-    // The total length travels as a 32-bit count; a larger archive cannot be announced.
-    if (size.QuadPart < 0 || size.QuadPart > 0x7FFFFFFF) Fail(ERROR_FILE_TOO_LARGE);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    if (!bytes.empty()) {
+    if (size.QuadPart < 0) Fail(ERROR_FILE_INVALID);
+    return static_cast<unsigned long long>(size.QuadPart);
+}
+
+void WriteToRequest(HINTERNET request, const char* data, DWORD size) {
+    DWORD written = 0;
+    Check(::InternetWriteFile(request, data, size, &written));
+    if (written != size) Fail(ERROR_WRITE_FAULT);
+}
+
+// The archive goes out exactly as long as announced: a file that shrank meanwhile ends the
+// upload as a failure rather than with a body shorter than its Content-Length.
+void WriteArchive(HINTERNET request, const unique_hfile& archive, unsigned long long size) {
+    std::vector<char> piece(static_cast<size_t>(std::min<unsigned long long>(size, kArchivePieceSize)));
+    while (size > 0) {
+        const DWORD wanted = static_cast<DWORD>(std::min<unsigned long long>(size, piece.size()));
         DWORD read = 0;
-        Check(::ReadFile(archive.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr));
-        if (read != bytes.size()) Fail(ERROR_HANDLE_EOF);
+        Check(::ReadFile(archive.get(), piece.data(), wanted, &read, nullptr));
+        if (read != wanted) Fail(ERROR_HANDLE_EOF);
+        WriteToRequest(request, piece.data(), read);
+        size -= read;
     }
-    archive.reset();
-    return bytes;
 }
 
 // Steps from splitting the address to the status. Returns normally on the quiet end, on the
@@ -184,13 +199,13 @@ void SendReport(const UploadRequest& req, UploadSession& session, unique_hfile& 
 
     std::wstring fieldAccount = req.readAccountName ? req.readAccountName() : std::wstring();
     std::wstring fileAccount = req.readAccountName ? req.readAccountName() : std::wstring();
-    std::vector<std::string> chunks;
-    chunks.push_back(MultipartBodyHead(WideToUtf8(fieldAccount), WideToUtf8(req.description), WideToUtf8(fileAccount)));
-    chunks.push_back(ReadWholeArchive(archive));
-    chunks.push_back(ClosingDelimiter());
+    const std::string head =
+        MultipartBodyHead(WideToUtf8(fieldAccount), WideToUtf8(req.description), WideToUtf8(fileAccount));
+    const std::string closing = ClosingDelimiter();
+    const unsigned long long archiveSize = ArchiveSize(archive);
 
-    unsigned long long total = 0;
-    for (const std::string& chunk : chunks) total += chunk.size();
+    // The total length travels as a 32-bit count; a larger body cannot be announced.
+    const unsigned long long total = head.size() + archiveSize + closing.size();
     if (total > 0xFFFFFFFFull) Fail(ERROR_FILE_TOO_LARGE);
 
     // The whole length is announced up front, so the body goes out with a Content-Length and
@@ -199,15 +214,9 @@ void SendReport(const UploadRequest& req, UploadSession& session, unique_hfile& 
     buffers.dwStructSize = sizeof(buffers);
     buffers.dwBufferTotal = static_cast<DWORD>(total);
     Check(::HttpSendRequestExW(request, &buffers, nullptr, HSR_INITIATE | HSR_SYNC, 0));
-    for (std::string& chunk : chunks) {
-        // An empty archive is an empty chunk: there is nothing to write for it.
-        if (!chunk.empty()) {
-            DWORD written = 0;
-            Check(::InternetWriteFile(request, chunk.data(), static_cast<DWORD>(chunk.size()), &written));
-            if (written != chunk.size()) Fail(ERROR_WRITE_FAULT);
-        }
-        std::string().swap(chunk);  // released as soon as it is on its way
-    }
+    WriteToRequest(request, head.data(), static_cast<DWORD>(head.size()));
+    WriteArchive(request, archive, archiveSize);
+    WriteToRequest(request, closing.data(), static_cast<DWORD>(closing.size()));
     Check(::HttpEndRequestW(request, nullptr, HSR_SYNC, 0));
 
     // Preset to -1 so that a status that cannot be obtained is reported as -1. Wine ends a request

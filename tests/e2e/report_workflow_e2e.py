@@ -10,6 +10,7 @@ Usage: report_workflow_e2e.py --build BUILD_DIR [unittest arguments]
 import argparse
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -43,6 +44,14 @@ def expected_head(account, description):
 def windows_path(path):
     # Wine maps Z: to the Linux root.
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def is_32bit_build():
+    """True for a build whose reporter is a PE32 program (machine i386 in its file header)."""
+    with open(os.path.join(BUILD, "bin", "VELKBugReport.exe"), "rb") as f:
+        image = f.read(4096)
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    return struct.unpack_from("<H", image, pe + 4)[0] == 0x14C
 
 
 def clean_env():
@@ -362,6 +371,11 @@ class ReportWorkflowTest(unittest.TestCase):
         self.assertEqual(run.started(), '"Q:\\TovrekCRM.exe"')
 
     def test_install_path_of_300_characters_keeps_everything_beside_the_reporter(self):
+        if is_32bit_build():
+            # Wine's 32-bit half cannot start a program whose path is longer than MAX_PATH at all:
+            # from its command line, through CreateProcessW and by the 8.3 form alike (error 2).
+            # Windows can; the 64-bit build runs this case.
+            self.skipTest("Wine cannot start a 32-bit program from a path over MAX_PATH")
         server = self.server()
         deep = os.path.join("Tovrek", *["客户端安装目录 level %02d" % i for i in range(16)])
         run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH), dir_name=deep)
@@ -380,7 +394,7 @@ class ReportWorkflowTest(unittest.TestCase):
 
     def test_dump_held_by_the_crash_handler(self):
         # The stand-in plays the handler: CRASH.DMP held without sharing from before the start.
-        for hold_ms, packed in ((3000, True), (9000, False)):
+        for hold_ms, packed in ((3000, True), (15000, False)):
             with self.subTest(hold_ms=hold_ms):
                 server = self.server()
                 run = self.current = self.run_in(url="http://127.0.0.1:%d%s" % (server.port, UPLOAD_PATH))
