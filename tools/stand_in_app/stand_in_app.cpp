@@ -14,6 +14,8 @@
 #include "support/text_convert.h"
 #include "support/unique_any.h"
 
+namespace {
+
 // The crash handler's part: true when the command line asked for it (and it was played).
 bool HoldDumpIfAsked() {
     int count = 0;
@@ -32,6 +34,8 @@ bool HoldDumpIfAsked() {
     Sleep(holdMs);
     return true;
 }
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (HoldDumpIfAsked()) return 0;
