@@ -68,18 +68,6 @@ function(velk_add_test)
   endif()
 endfunction()
 
-# The shared properties for a test made with add_test; only tests/upload still registers one
-# that way, until it moves to velk_add_test.
-function(velk_test_properties test env)
-  set_tests_properties(${test} PROPERTIES TIMEOUT 300)
-  if(WIN32)
-    set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine_session)
-  endif()
-  if(env)
-    set_tests_properties(${test} PROPERTIES ENVIRONMENT "${env}")
-  endif()
-endfunction()
-
 if(WIN32)
   # PE32 programs need the emulated 32-bit half that scripts/bootstrap sets up; scripts/wine-run and
   # scripts/wine-session read the build's launcher from the file, so direct calls pick it too.

@@ -74,6 +74,3 @@ inline std::string ReadFileBytes(const std::wstring& path) {
 }
 
 }  // namespace velk::test
-
-// Until tests/upload follows: the old name of the same namespace.
-namespace velk_test = velk::test;

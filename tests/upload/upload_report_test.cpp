@@ -23,9 +23,9 @@
 #include <gtest/gtest.h>
 
 using namespace velk;
-using velk_test::ReadFileBytes;
-using velk_test::TempDir;
-using velk_test::WriteFileBytes;
+using velk::test::ReadFileBytes;
+using velk::test::TempDir;
+using velk::test::WriteFileBytes;
 
 namespace {
 
