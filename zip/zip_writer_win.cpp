@@ -3,6 +3,7 @@
 #include "zip/zip_writer_win.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -47,24 +48,23 @@ constexpr uint32_t kMaxCentralRecord = kCentralHeaderSize + kMaxNameBytes + kCen
 
 // A whole header as it goes into the file: the fixed part, the name and the extra field (no
 // comment follows). out has room for the largest; returns the length.
-uint32_t LocalRecordBytes(const EntryRecord& record, uint8_t* out) {
-    const auto fixed = EncodeLocalHeader(record);
+template <size_t FixedSize, size_t ExtraSize>
+uint32_t RecordBytes(const std::array<uint8_t, FixedSize>& fixed, const EntryRecord& record,
+                     const std::array<uint8_t, ExtraSize>& extra, uint32_t extraLength, uint8_t* out) {
     const uint32_t nameLength = std::min<uint32_t>(record.nameLength, kMaxNameBytes);
-    const uint32_t extraLength = std::min<uint32_t>(record.localExtraLength, kLocalExtraSize);
-    std::memcpy(out, fixed.data(), kLocalHeaderSize);
-    std::memcpy(out + kLocalHeaderSize, record.name, nameLength);
-    std::memcpy(out + kLocalHeaderSize + nameLength, record.localExtra.data(), extraLength);
-    return kLocalHeaderSize + nameLength + extraLength;
+    extraLength = std::min<uint32_t>(extraLength, ExtraSize);
+    std::memcpy(out, fixed.data(), FixedSize);
+    std::memcpy(out + FixedSize, record.name, nameLength);
+    std::memcpy(out + FixedSize + nameLength, extra.data(), extraLength);
+    return static_cast<uint32_t>(FixedSize) + nameLength + extraLength;
+}
+
+uint32_t LocalRecordBytes(const EntryRecord& record, uint8_t* out) {
+    return RecordBytes(EncodeLocalHeader(record), record, record.localExtra, record.localExtraLength, out);
 }
 
 uint32_t CentralRecordBytes(const EntryRecord& record, uint8_t* out) {
-    const auto fixed = EncodeCentralHeader(record);
-    const uint32_t nameLength = std::min<uint32_t>(record.nameLength, kMaxNameBytes);
-    const uint32_t extraLength = std::min<uint32_t>(record.centralExtraLength, kCentralExtraSize);
-    std::memcpy(out, fixed.data(), kCentralHeaderSize);
-    std::memcpy(out + kCentralHeaderSize, record.name, nameLength);
-    std::memcpy(out + kCentralHeaderSize + nameLength, record.centralExtra.data(), extraLength);
-    return kCentralHeaderSize + nameLength + extraLength;
+    return RecordBytes(EncodeCentralHeader(record), record, record.centralExtra, record.centralExtraLength, out);
 }
 
 // Attributes and the three times, as GetFileInformationByHandle gives them, without its volume
