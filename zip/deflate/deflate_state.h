@@ -154,16 +154,17 @@ struct DeflateState {
 };
 
 // How one big entry is parsed on two threads (match_finder.cpp). The entry is taken in rounds: the
-// calling thread parses main_span bytes, a helper thread parses the next helper_span bytes from a cut
-// on, and where both parses reach one position in the same state, the helper's tokens are taken.
-// The output is the one-thread output. compress_entry uses kDefaultSplit; tests pass small spans.
+// calling thread parses main_span bytes, a helper thread parses from a cut on, and where both parses
+// reach one position in the same state, the helper's tokens are taken until the calling thread has
+// caught up with the helper. The output is the one-thread output. compress_entry uses kDefaultSplit;
+// tests pass small spans.
 struct SplitPlan {
     uint32_t main_span;        // bytes the calling thread parses itself before each cut (>= 128 KiB)
-    uint32_t helper_span;      // bytes from the cut to where the helper stops (>= min_helper_span)
+    uint32_t helper_span;      // most bytes the helper parses from the cut (>= min_helper_span, < 4 MiB)
     uint32_t min_helper_span;  // a round with less than this for the helper is not worth a thread
     uint32_t record_span;      // positions after the cut at which the two parses are compared
 };
-constexpr SplitPlan kDefaultSplit = {1600u << 10, 3u << 20, 1u << 20, 1u << 20};
+constexpr SplitPlan kDefaultSplit = {1u << 20, 3u << 20, 256u << 10, 1u << 20};
 constexpr SplitPlan kNoSplit = {0, 0, 0, 0};
 
 // What the two threads did with one entry, for tests and measurements.

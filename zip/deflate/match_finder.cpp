@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -554,7 +555,9 @@ inline void lazy_step(DeflateState* s, LazyState& st, Sink& sink) {
 // with chains primed from the 32 KiB before it; the calling thread parses up to the cut and on, until
 // it reaches a position the helper reached in the same state. From there the two parses are the same,
 // so the calling thread takes the helper's tokens instead of searching, tallies them and ends blocks
-// exactly where it would have, and goes on with the helper's state where the helper stopped.
+// exactly where it would have. Taking costs far less than parsing, so it catches up with the helper;
+// there the helper stops, and the calling thread goes on with the helper's state. Each round thus
+// lasts as long as both threads have work, whatever either side's bytes cost.
 //
 // The helper never sees the end of the input (its window stays full and every comparison reads input
 // bytes), and both threads read the round's input from one buffer filled before the helper starts:
@@ -571,11 +574,19 @@ constexpr uint64_t kNever = ~0ull;
 // A token as the helper records it: distance << 8 | (length - 3), or the literal byte with distance 0.
 inline uint32_t make_token(uint32_t dist, uint32_t value) { return dist << 8 | value; }
 
-// The state at a loop top, packed for comparison: match length, pending flag and, when there is a
-// previous match, its distance. Bit 26 marks a recorded position.
+// The state at a loop top, packed for comparison in 26 bits: match length, pending flag and, when
+// there is a previous match, its distance.
 inline uint32_t pack_state(const DeflateState* s, const LazyState& st) {
     const uint32_t dist = st.match_len >= kMinMatch ? s->cur_pos - s->match_pos : 0;
-    return 1u << 26 | uint32_t(st.literal_pending) << 25 | st.match_len << 16 | dist;
+    return uint32_t(st.literal_pending) << 25 | st.match_len << 16 | dist;
+}
+
+// A loop top as the helper records it: the round's stamp, the state, and the tokens written before it.
+// The stamp tells this round's records from older ones, so the array is never cleared between rounds
+// (it starts zeroed, and no round has stamp 0): clearing it cost as much as the helper's first steps.
+constexpr uint32_t kTokenCountBits = 22;
+inline uint64_t make_record(uint16_t stamp, uint32_t state, uint32_t tokens) {
+    return uint64_t(stamp) << 48 | uint64_t(state) << kTokenCountBits | tokens;
 }
 
 struct SplitRound;
@@ -595,11 +606,13 @@ struct SplitRound {
     const uint8_t* data = nullptr;  // input from offset `data_pos` on, `data_len` bytes
     uint64_t data_pos = 0;
     size_t data_len = 0;
+    uint64_t begin = 0;             // the loop top at which the calling thread planned the round
     uint64_t cut = 0;               // where the helper's parse starts (a multiple of the half window)
     uint64_t stop = 0;              // the helper stops at the first loop top at or past this
     uint32_t record_span = 0;       // loop tops in [cut, cut + record_span) are recorded
     uint32_t* tokens = nullptr;     // the helper's tokens, in order
-    uint64_t* records = nullptr;    // by position - cut: 0, or pack_state << 32 | tokens before it
+    uint64_t* records = nullptr;    // by position - cut: make_record of that loop top, or an older round's
+    uint16_t stamp = 0;             // this round's, never 0
 
     std::atomic<uint64_t> progress{0};        // helper: loop tops below this are recorded ...
     std::atomic<uint32_t> token_count{0};     // ... and this many tokens are written
@@ -608,8 +621,12 @@ struct SplitRound {
     std::mutex mutex;                         // guards the waits on `changed`
     std::condition_variable changed;
     HelperResult result;
-    std::chrono::steady_clock::duration waited{};        // calling thread only: its waits this round
+    // For the next round's share: when the round was planned, when the calling thread reached the cut
+    // (its own), when the helper finished (the helper's, read after `done`), and the calling thread's waits.
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point reached_cut{};
+    std::chrono::steady_clock::time_point finished{};
+    std::chrono::steady_clock::duration waited{};
     struct {
         int32_t level;
         uint32_t chain_limit, lazy_limit, good_len;
@@ -678,7 +695,6 @@ void run_helper(SplitRound* round, DeflateState* h) {
     h->prev_len = kMinMatch - 1;
     h->hash_key = ((static_cast<uint32_t>(h->window[0]) << kHashShift) ^ h->window[1]) & kHashMask;
     for (uint32_t p = 0; p < kHalfWindow; ++p) insert_string(h, p);
-    std::memset(r.records, 0, sizeof(uint64_t) * r.record_span);
 
     LazyState st{kMinMatch - 1, false};
     RecordSink sink{&r, 0};
@@ -686,13 +702,14 @@ void run_helper(SplitRound* round, DeflateState* h) {
     for (;;) {
         const uint64_t pos = h->window_base + h->cur_pos;
         if (pos >= r.stop) break;
-        if (pos - r.cut < r.record_span) r.records[pos - r.cut] = uint64_t(pack_state(h, st)) << 32 | sink.count;
+        if (pos - r.cut < r.record_span) r.records[pos - r.cut] = make_record(r.stamp, pack_state(h, st), sink.count);
         if ((++steps & 4095) == 0) {
             publish(r, pos, sink.count);
             if (r.cancel.load(std::memory_order_relaxed)) break;
         }
         lazy_step(h, st, sink);
     }
+    r.finished = std::chrono::steady_clock::now();
     r.result.stop_pos = h->window_base + h->cur_pos;
     r.result.state = st;
     r.result.match_pos = h->window_base + h->match_pos;
@@ -705,6 +722,10 @@ void run_helper(SplitRound* round, DeflateState* h) {
     }
     r.changed.notify_one();
 }
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
 
 // The calling thread's side of the two-thread parse: the input buffer its window reads from during
 // rounds, and the current round.
@@ -722,14 +743,16 @@ struct Splitter {
     SplitStats stats{};
 
     uint64_t event_at = kFirstRoundAt;  // the loop top at or past which on_event runs
-    // The calling thread's share of a round, in 1/64ths of main_span + helper_span. Where the cuts fall
-    // changes no output byte, so the share follows the threads' speeds (another process may hold a
-    // core): up when this thread waited for the helper, down when the helper had finished first.
-    uint32_t main_share = 0;
+    // What a byte cost in the last round that was measured, relative to each other: this thread's own
+    // parse, its taking of the helper's tokens, the helper's parse. They place the last round's cut.
+    struct {
+        double own = 1, take = 0.2, helper = 1;
+    } costs;
     bool round_active = false;
     std::unique_ptr<SplitRound> round;
     std::unique_ptr<uint32_t[]> tokens;  // the rounds' token and record arrays, made once per entry
-    std::unique_ptr<uint64_t[]> records;  // at the plan's sizes; the helper writes before anyone reads
+    std::unique_ptr<uint64_t[], FreeDeleter> records;  // zeroed by calloc, whose fresh pages need no clearing
+    uint16_t stamp = 0;                                 // the last round's
     std::unique_ptr<DeflateState> helper_state;
     std::thread helper;
 
@@ -768,8 +791,9 @@ uint32_t read_split(void* user, uint8_t* destination, uint32_t max_bytes) {
     return n;
 }
 
-// Reads ahead until the buffer holds `want` bytes or the source has ended. The buffer grows with what
-// comes in, so an entry of a few hundred KiB never asks for the whole round's size.
+// Reads ahead until the buffer holds `want` bytes or the source has ended. The buffer is made once at
+// that size: its pages are touched only as the reads reach them, so a smaller entry pays only for what
+// it holds, and nothing is copied into a bigger buffer on the way.
 bool fill_buffer(Splitter& sp, size_t want) {
     if (sp.begin != 0) {
         std::memmove(sp.buffer.get(), sp.buffer.get() + sp.begin, sp.end - sp.begin);
@@ -778,7 +802,7 @@ bool fill_buffer(Splitter& sp, size_t want) {
     }
     while (sp.end < want && !sp.source_ended) {
         if (sp.end == sp.capacity) {
-            const size_t grown = std::min(want, std::max<size_t>(sp.capacity * 2, 1u << 20));
+            const size_t grown = std::max(want, sp.capacity);
             std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[grown]);
             if (!bigger) return false;
             if (sp.end != 0) std::memcpy(bigger.get(), sp.buffer.get(), sp.end);
@@ -795,6 +819,15 @@ bool fill_buffer(Splitter& sp, size_t want) {
         sp.end += got;
     }
     return true;
+}
+
+// This thread's span before the cut of a last round with `left` bytes to the helper's stop, and the
+// reserve after it: with per-byte costs a (own parse), b (taking) and h (helper), both threads end
+// together when x a + (left - x) b + reserve a = (left - x) h.
+uint64_t last_round_span(const Splitter& sp, uint64_t left) {
+    const double a = sp.costs.own, b = sp.costs.take, h = sp.costs.helper;
+    const double x = (double(left) * (h - b) - double(kRoundReserve) * a) / (a + h - b);
+    return x <= 0 ? 0 : x >= double(left) ? left : static_cast<uint64_t>(x);
 }
 
 // At a loop top at `pos`: plans the next round and starts its helper, or finds none worth a thread.
@@ -816,30 +849,29 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     // which must lie in the buffer.
     const uint64_t data_end = sp.pos_begin + (sp.end - sp.begin);
     const uint64_t align = kHalfWindow;
-    const uint64_t round_span = uint64_t(plan.main_span) + plan.helper_span;
-    if (sp.main_share == 0) sp.main_share = static_cast<uint32_t>(uint64_t(plan.main_span) * 64 / round_span);
-    const uint64_t main_span = std::max<uint64_t>(round_span * sp.main_share / 64, 4 * kHalfWindow);
-    uint64_t cut = (pos + main_span + align - 1) / align * align;
-    uint64_t stop = cut + std::min<uint64_t>(round_span - std::min(round_span, main_span), plan.helper_span);
-    if (stop - cut < plan.min_helper_span) return;
+    auto align_up = [&](uint64_t at) { return (at + align - 1) / align * align; };
+    uint64_t cut = align_up(pos + plan.main_span);
+    uint64_t stop = cut + plan.helper_span;
     if (stop + kRoundReserve > data_end) {
         if (!sp.source_ended) return;  // cannot happen: the buffer was filled as far as asked
-        // The last round: the helper takes the same share of what is left before the reserve.
-        if (data_end < pos + kRoundReserve) return;
-        const uint64_t left = data_end - kRoundReserve - pos;
-        const uint64_t main_part = left * sp.main_share / 64;
-        cut = (pos + main_part + align - 1) / align * align;
+        // The last round: the helper stops short of the reserve, which this thread parses alone after
+        // taking the helper's tokens. The cut is where both would end together at the last costs.
+        if (data_end < pos + 2 * kRoundReserve) return;
         stop = data_end - kRoundReserve;
-        if (stop < cut || stop - cut < plan.min_helper_span) return;
+        cut = align_up(pos + last_round_span(sp, stop - pos));
+        cut = std::max(cut, align_up(sp.pos_begin + kHalfWindow));
+        if (stop < cut) return;
         if (stop - cut > plan.helper_span) stop = cut + plan.helper_span;  // the token array's size
     }
+    if (stop - cut < plan.min_helper_span) return;
     if (cut - kHalfWindow < sp.pos_begin) return;  // the cut came too close to the window's reads
 
     try {
         if (!sp.helper_state) {
             sp.helper_state.reset(new DeflateState);
             sp.tokens.reset(new uint32_t[size_t(plan.helper_span) + 2 * kMaxMatch]);
-            sp.records.reset(new uint64_t[plan.record_span]);
+            sp.records.reset(static_cast<uint64_t*>(std::calloc(plan.record_span, sizeof(uint64_t))));
+            if (!sp.records) throw std::bad_alloc();
         }
         sp.round.reset(new SplitRound);
     } catch (const std::bad_alloc&) {
@@ -850,11 +882,17 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     r.data = sp.buffer.get() + sp.begin;
     r.data_pos = sp.pos_begin;
     r.data_len = sp.end - sp.begin;
+    r.begin = pos;
     r.cut = cut;
     r.stop = stop;
     r.record_span = plan.record_span;
     r.tokens = sp.tokens.get();
     r.records = sp.records.get();
+    if (++sp.stamp == 0) {
+        std::memset(r.records, 0, sizeof(uint64_t) * plan.record_span);
+        sp.stamp = 1;
+    }
+    r.stamp = sp.stamp;
     r.params = {s->level, s->chain_limit, s->lazy_limit, s->good_len, s->nice_len, s->use_key_chains};
     try {
         sp.helper = std::thread(run_helper, &r, sp.helper_state.get());
@@ -884,48 +922,52 @@ void wait_for_position(SplitRound& r, uint64_t pos) {
     });
 }
 
-// Waits until the helper has written more than `count` tokens; false when it finished with no more.
-bool wait_for_token(SplitRound& r, uint32_t count) {
-    if (r.token_count.load(std::memory_order_acquire) > count) return true;
+// True once the helper has written token `index`. When this thread has taken every token the helper
+// published, the helper is at most one report ahead: it is told to stop at that report, and this
+// thread takes what it leaves. So a round lasts as long as the helper stays ahead, whatever the data
+// costs on either side; false when the helper finished with no token `index`.
+bool next_token(SplitRound& r, uint32_t index) {
+    if (r.token_count.load(std::memory_order_acquire) > index) return true;
+    r.cancel.store(true, std::memory_order_relaxed);
     WaitClock clock{r};
     std::unique_lock<std::mutex> lock(r.mutex);
     r.changed.wait(lock, [&] {
-        return r.token_count.load(std::memory_order_acquire) > count || r.done.load(std::memory_order_acquire);
+        return r.token_count.load(std::memory_order_acquire) > index || r.done.load(std::memory_order_acquire);
     });
-    return r.token_count.load(std::memory_order_acquire) > count;
+    return r.token_count.load(std::memory_order_acquire) > index;
 }
 
-// Moves the calling thread's window on by one position without a search, as the loop does around a
-// token: the position is inserted when it will be within reach of the searches after the round.
-inline void pass_position(DeflateState* s, uint64_t insert_from) {
-    if (s->window_base + s->cur_pos >= insert_from) insert_string(s, s->cur_pos);
-    ++s->cur_pos;
-    --s->lookahead_len;
+// Moves the calling thread's window on by `count` positions without a search or an insertion.
+inline void skip_positions(DeflateState* s, uint32_t count) {
+    s->cur_pos += count;
+    s->lookahead_len -= count;
+}
+
+// The positions passed over while taking the helper's tokens went into no chain. Only those within
+// half a window of where this thread goes on can be reached by a later search; they go in now, in
+// order, which leaves the chains as inserting each on the way would have.
+void insert_taken_positions(DeflateState* s, uint64_t taken_from) {
+    const uint64_t end = s->window_base + s->cur_pos;
+    const uint64_t from = std::max({taken_from, end > kHalfWindow ? end - kHalfWindow : 0, s->window_base});
+    if (from >= end) return;
+    uint32_t p = static_cast<uint32_t>(from - s->window_base);
+    s->hash_key = ((static_cast<uint32_t>(s->window[p]) << kHashShift) ^ s->window[p + 1]) & kHashMask;
+    for (; p < s->cur_pos; ++p) insert_string(s, p);
 }
 
 // From a loop top where both parses agree: takes the helper's tokens from `first` on, with the same
-// tallies, block ends and window refills the one-thread loop makes, up to the helper's stop.
+// tallies, block ends and window refills the one-thread loop makes, up to where the helper stopped.
 void take_helper_tokens(DeflateState* s, LazyState& st, Splitter& sp, uint32_t first) {
     SplitRound& r = *sp.round;
     TallySink sink;
-    // Positions from here on are inserted only once they can be reached from beyond the stop; those
-    // before are out of reach of every later search. The running hash restarts at the first of them.
-    const uint64_t insert_from = r.stop - kHalfWindow;
-    bool hash_restarted = s->window_base + s->cur_pos >= insert_from;
-    auto restart_hash = [&] {
-        if (hash_restarted || s->window_base + s->cur_pos < insert_from) return;
-        s->hash_key = ((static_cast<uint32_t>(s->window[s->cur_pos]) << kHashShift) ^ s->window[s->cur_pos + 1]) &
-                      kHashMask;
-        hash_restarted = true;
-    };
+    const uint64_t taken_from = s->window_base + s->cur_pos;
     // With a pending literal the first token is the previous position's, whose head is done already.
     bool head_done = st.literal_pending;
-    for (uint32_t i = first; wait_for_token(r, i); ++i) {
+    for (uint32_t i = first; next_token(r, i); ++i) {
         const uint32_t token = r.tokens[i];
         const uint32_t dist = token >> 8;
         if (!head_done) {
-            restart_hash();
-            pass_position(s, insert_from);
+            skip_positions(s, 1);
             if (s->lookahead_len < kMinLookahead) refill_window(s);
         }
         head_done = false;
@@ -934,23 +976,19 @@ void take_helper_tokens(DeflateState* s, LazyState& st, Splitter& sp, uint32_t f
             continue;
         }
         const uint32_t len = (token & 0xFF) + kMinMatch;
-        restart_hash();
         const bool full = sink.match(s, dist, len - kMinMatch);
         // Positions one past the start to the end of the match: the first is the loop top that decided
-        // for the match, the rest are inserted inside the match step.
-        for (uint32_t k = 1; k < len; ++k) {
-            restart_hash();
-            pass_position(s, insert_from);
-        }
+        // for the match, the rest lie inside the match step.
+        skip_positions(s, len - 1);
         if (full) sink.end(s);
         if (s->lookahead_len < kMinLookahead) refill_window(s);
     }
     // The helper's stop may lie one position past its last token: the pending one.
     while (s->window_base + s->cur_pos < r.result.stop_pos) {
-        restart_hash();
-        pass_position(s, insert_from);
+        skip_positions(s, 1);
         if (s->lookahead_len < kMinLookahead) refill_window(s);
     }
+    insert_taken_positions(s, taken_from);
     st = r.result.state;
     s->match_pos = static_cast<uint32_t>(r.result.match_pos - s->window_base);
     if (r.result.error != nullptr) s->error_message = r.result.error;
@@ -962,6 +1000,22 @@ void end_round(Splitter& sp, uint64_t next_event) {
     sp.event_at = sp.failed ? kNever : next_event;
 }
 
+// After a round whose tokens were taken up to the helper's stop at `met` on: what a byte cost each side.
+// The helper's time includes its start; this thread's taking leaves its waits out.
+void measure_costs(Splitter& sp, const SplitRound& r, uint64_t met) {
+    using Seconds = std::chrono::duration<double>;
+    const double own_bytes = double(r.cut - r.begin);
+    const double helper_bytes = double(r.result.stop_pos - r.cut);
+    const double taken_bytes = double(r.result.stop_pos - met);
+    const double own = Seconds(r.reached_cut - r.started).count();
+    const double helper = Seconds(r.finished - r.started).count();
+    const double take = Seconds(std::chrono::steady_clock::now() - r.reached_cut - r.waited).count();
+    if (own <= 0 || helper <= 0 || take <= 0 || own_bytes <= 0 || helper_bytes <= 0 || taken_bytes <= 0) return;
+    sp.costs.own = own / own_bytes;
+    sp.costs.helper = helper / helper_bytes;
+    sp.costs.take = take / taken_bytes;
+}
+
 // Runs at a loop top at or past sp.event_at: starts a round, or compares the parses after the cut.
 void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
     const uint64_t pos = s->window_base + s->cur_pos;
@@ -970,6 +1024,7 @@ void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
         return;
     }
     SplitRound& r = *sp.round;
+    if (r.reached_cut == std::chrono::steady_clock::time_point{}) r.reached_cut = std::chrono::steady_clock::now();
     wait_for_position(r, pos);
     const bool helper_done = r.done.load(std::memory_order_acquire);
     if (pos - r.cut >= r.record_span || (helper_done && pos >= r.result.stop_pos)) {
@@ -978,22 +1033,14 @@ void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
         return;
     }
     const uint64_t record = r.records[pos - r.cut];
-    if ((record >> 32) != pack_state(s, st)) {
+    if ((record >> kTokenCountBits) != (uint64_t(r.stamp) << (48 - kTokenCountBits) | pack_state(s, st))) {
         sp.event_at = pos + 1;
         return;
     }
     ++sp.stats.rounds_met;
     sp.stats.bytes_to_meet += pos - r.cut;
-    // The helper done before this thread arrived: it had too little to do. This thread waiting for a
-    // tenth of the round or more: too much.
-    const bool helper_idle = helper_done;
-    take_helper_tokens(s, st, sp, static_cast<uint32_t>(record));
-    const auto round_time = std::chrono::steady_clock::now() - r.started;
-    if (helper_idle && sp.main_share > 8) {
-        sp.main_share -= 2;
-    } else if (r.waited * 10 > round_time && sp.main_share < 48) {
-        sp.main_share += 2;
-    }
+    take_helper_tokens(s, st, sp, static_cast<uint32_t>(record & ((1u << kTokenCountBits) - 1)));
+    measure_costs(sp, r, pos);
     sp.stats.bytes_taken += s->window_base + s->cur_pos - pos;
     end_round(sp, s->window_base + s->cur_pos);
 }
@@ -1146,7 +1193,8 @@ CompressResult compress_entry_planned(void* user, ReadInputFn read_input, FlushO
     // their chains depend on the parse) and only for input the first reads did not exhaust.
     std::unique_ptr<Splitter> splitter;
     if (s->level >= 4 && !s->input_ended && plan.helper_span >= plan.min_helper_span && plan.min_helper_span > 0 &&
-        plan.main_span >= 4 * kHalfWindow && plan.record_span > 0) {
+        plan.main_span >= 4 * kHalfWindow && plan.record_span > 0 &&
+        plan.helper_span + 2 * kMaxMatch < (1u << kTokenCountBits)) {
         splitter.reset(new (std::nothrow) Splitter);
         if (splitter) {
             splitter->plan = plan;
