@@ -274,11 +274,15 @@ TEST(DeflateSplit, InputsBuiltAcrossTheCuts) {
     for (const Case& c : cases) {
         velk::deflate::SplitStats stats = expect_split_same(c.input, 8, c.name);
         expect_split_same(c.input, 4, c.name);
-        // Inputs of more than two rounds must have been split, and most of them taken from the helpers.
+        // Inputs of more than two rounds must have been split, and the helpers' tokens taken in rounds
+        // of the plans whose record spans let the parses meet. How much each helper parsed before the
+        // calling thread caught up depends on the two threads' speeds, so only that some was taken is
+        // checked.
         if (c.input.size() >= 700000) {
             EXPECT_GE(stats.rounds, 3u) << c.name;
             if (c.parses_meet) {
-                EXPECT_GT(stats.bytes_taken, c.input.size() / 4) << c.name;
+                EXPECT_GE(stats.rounds_met, 2u) << c.name;
+                EXPECT_GT(stats.bytes_taken, 0u) << c.name;
             }
         }
     }
