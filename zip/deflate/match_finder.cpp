@@ -727,15 +727,31 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
+// The two-thread parse's big arrays, kept from one entry to the next as the state record is: a fresh
+// page costs about 10 microseconds at its first touch here (more than parsing it), and these arrays
+// have thousands.
+struct SplitMemory {
+    std::unique_ptr<uint8_t[]> buffer;  // the read-ahead buffer
+    size_t capacity = 0;
+    std::unique_ptr<DeflateState> helper_state;
+    std::unique_ptr<uint32_t[]> tokens;  // the rounds' tokens, token_capacity of them
+    size_t token_capacity = 0;
+    std::unique_ptr<uint64_t[], FreeDeleter> records;  // zeroed by calloc, whose fresh pages need no clearing
+    size_t record_capacity = 0;
+    uint16_t stamp = 0;  // of the last round that wrote records: kept with them, so no old record passes for new
+};
+
+std::atomic<SplitMemory*> g_spare_split{nullptr};
+
 // The calling thread's side of the two-thread parse: the input buffer its window reads from during
 // rounds, and the current round.
 struct Splitter {
     SplitPlan plan;
     ReadInputFn source;          // the container's read callback
     void* source_user;
-    std::unique_ptr<uint8_t[]> buffer;  // input read ahead: bytes [begin, end) are offsets pos_begin on
-    size_t capacity = 0;
-    size_t begin = 0, end = 0;
+    SplitMemory mem;             // taken from the spare at the first round, given back at the end
+    bool mem_taken = false;
+    size_t begin = 0, end = 0;   // mem.buffer bytes [begin, end) are the input from pos_begin on
     uint64_t pos_begin = 0;
     bool source_ended = false;
     bool failed = false;          // no memory or no thread: one thread from here on
@@ -750,13 +766,24 @@ struct Splitter {
     } costs;
     bool round_active = false;
     std::unique_ptr<SplitRound> round;
-    std::unique_ptr<uint32_t[]> tokens;  // the rounds' token and record arrays, made once per entry
-    std::unique_ptr<uint64_t[], FreeDeleter> records;  // zeroed by calloc, whose fresh pages need no clearing
-    uint16_t stamp = 0;                                 // the last round's
-    std::unique_ptr<DeflateState> helper_state;
     std::thread helper;
 
-    ~Splitter() { stop_helper(); }
+    ~Splitter() {
+        stop_helper();
+        if (!mem_taken) return;
+        // Two entries ending at once on two threads: one set of arrays is kept, the other goes.
+        SplitMemory* keep = new (std::nothrow) SplitMemory(std::move(mem));
+        delete g_spare_split.exchange(keep, std::memory_order_acq_rel);
+    }
+
+    void take_memory() {
+        if (mem_taken) return;
+        mem_taken = true;
+        SplitMemory* spare = g_spare_split.exchange(nullptr, std::memory_order_acq_rel);
+        if (spare == nullptr) return;
+        mem = std::move(*spare);
+        delete spare;
+    }
 
     void stop_helper() {
         if (!helper.joinable()) return;
@@ -772,7 +799,7 @@ uint32_t read_split(void* user, uint8_t* destination, uint32_t max_bytes) {
     uint32_t n = 0;
     if (sp->begin < sp->end) {
         n = static_cast<uint32_t>(std::min<size_t>(max_bytes, sp->end - sp->begin));
-        std::memcpy(destination, sp->buffer.get() + sp->begin, n);
+        std::memcpy(destination, sp->mem.buffer.get() + sp->begin, n);
         sp->begin += n;
         sp->pos_begin += n;
         return n;
@@ -796,21 +823,21 @@ uint32_t read_split(void* user, uint8_t* destination, uint32_t max_bytes) {
 // it holds, and nothing is copied into a bigger buffer on the way.
 bool fill_buffer(Splitter& sp, size_t want) {
     if (sp.begin != 0) {
-        std::memmove(sp.buffer.get(), sp.buffer.get() + sp.begin, sp.end - sp.begin);
+        std::memmove(sp.mem.buffer.get(), sp.mem.buffer.get() + sp.begin, sp.end - sp.begin);
         sp.end -= sp.begin;
         sp.begin = 0;
     }
     while (sp.end < want && !sp.source_ended) {
-        if (sp.end == sp.capacity) {
-            const size_t grown = std::max(want, sp.capacity);
+        if (sp.end == sp.mem.capacity) {
+            const size_t grown = std::max(want, sp.mem.capacity);
             std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[grown]);
             if (!bigger) return false;
-            if (sp.end != 0) std::memcpy(bigger.get(), sp.buffer.get(), sp.end);
-            sp.buffer = std::move(bigger);
-            sp.capacity = grown;
+            if (sp.end != 0) std::memcpy(bigger.get(), sp.mem.buffer.get(), sp.end);
+            sp.mem.buffer = std::move(bigger);
+            sp.mem.capacity = grown;
         }
-        const uint32_t room = static_cast<uint32_t>(std::min<size_t>(sp.capacity - sp.end, 1u << 30));
-        uint32_t got = sp.source(sp.source_user, sp.buffer.get() + sp.end, room);
+        const uint32_t room = static_cast<uint32_t>(std::min<size_t>(sp.mem.capacity - sp.end, 1u << 30));
+        uint32_t got = sp.source(sp.source_user, sp.mem.buffer.get() + sp.end, room);
         if (got == 0 || got == 0xFFFFFFFFu || got > room) {
             if (got != 0 && got != 0xFFFFFFFFu) sp.end += room, sp.bad_read = true;
             sp.source_ended = true;
@@ -840,6 +867,7 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
         s->read_input = read_split;
         s->read_user = &sp;
     }
+    sp.take_memory();
     const size_t want = size_t(plan.main_span) + plan.helper_span + kRoundReserve + 2 * kHalfWindow;
     if (!fill_buffer(sp, want)) {
         sp.failed = true;
@@ -867,11 +895,20 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
     if (cut - kHalfWindow < sp.pos_begin) return;  // the cut came too close to the window's reads
 
     try {
-        if (!sp.helper_state) {
-            sp.helper_state.reset(new DeflateState);
-            sp.tokens.reset(new uint32_t[size_t(plan.helper_span) + 2 * kMaxMatch]);
-            sp.records.reset(static_cast<uint64_t*>(std::calloc(plan.record_span, sizeof(uint64_t))));
-            if (!sp.records) throw std::bad_alloc();
+        SplitMemory& m = sp.mem;
+        if (!m.helper_state) m.helper_state.reset(new DeflateState);
+        const size_t tokens = size_t(plan.helper_span) + 2 * kMaxMatch;
+        if (m.token_capacity < tokens) {
+            m.tokens.reset();
+            m.tokens.reset(new uint32_t[tokens]);
+            m.token_capacity = tokens;
+        }
+        if (m.record_capacity < plan.record_span) {
+            m.records.reset();
+            m.records.reset(static_cast<uint64_t*>(std::calloc(plan.record_span, sizeof(uint64_t))));
+            if (!m.records) throw std::bad_alloc();
+            m.record_capacity = plan.record_span;
+            m.stamp = 0;
         }
         sp.round.reset(new SplitRound);
     } catch (const std::bad_alloc&) {
@@ -879,23 +916,23 @@ void start_round(DeflateState* s, Splitter& sp, uint64_t pos) {
         return;
     }
     SplitRound& r = *sp.round;
-    r.data = sp.buffer.get() + sp.begin;
+    r.data = sp.mem.buffer.get() + sp.begin;
     r.data_pos = sp.pos_begin;
     r.data_len = sp.end - sp.begin;
     r.begin = pos;
     r.cut = cut;
     r.stop = stop;
     r.record_span = plan.record_span;
-    r.tokens = sp.tokens.get();
-    r.records = sp.records.get();
-    if (++sp.stamp == 0) {
-        std::memset(r.records, 0, sizeof(uint64_t) * plan.record_span);
-        sp.stamp = 1;
+    r.tokens = sp.mem.tokens.get();
+    r.records = sp.mem.records.get();
+    if (++sp.mem.stamp == 0) {
+        std::memset(r.records, 0, sizeof(uint64_t) * sp.mem.record_capacity);
+        sp.mem.stamp = 1;
     }
-    r.stamp = sp.stamp;
+    r.stamp = sp.mem.stamp;
     r.params = {s->level, s->chain_limit, s->lazy_limit, s->good_len, s->nice_len, s->use_key_chains};
     try {
-        sp.helper = std::thread(run_helper, &r, sp.helper_state.get());
+        sp.helper = std::thread(run_helper, &r, sp.mem.helper_state.get());
     } catch (...) {
         sp.failed = true;
         return;
