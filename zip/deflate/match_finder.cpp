@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -563,9 +564,9 @@ inline void lazy_step(DeflateState* s, LazyState& st, Sink& sink) {
 // bytes), and both threads read the round's input from one buffer filled before the helper starts:
 // the result is the one-thread output of a source that fills every read, as files do.
 
-// The first round is planned only this far into an entry: smaller entries never read ahead, so they
-// cost no buffer (whose fresh pages are dear under Wine) and keep the reads the source gives.
-constexpr uint64_t kFirstRoundAt = 256u << 10;
+// The first round is planned only this far into an entry: smaller entries never read ahead and keep
+// the reads the source gives. Early enough that an entry of 1 MiB already gains from the helper.
+constexpr uint64_t kFirstRoundAt = 64u << 10;
 
 // Bytes beyond the helper's stop position that both threads' windows may read during a round.
 constexpr uint32_t kRoundReserve = kWindowSize + 4096;
@@ -1078,6 +1079,12 @@ void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
     sp.stats.bytes_to_meet += pos - r.cut;
     take_helper_tokens(s, st, sp, static_cast<uint32_t>(record & ((1u << kTokenCountBits) - 1)));
     measure_costs(sp, r, pos);
+    {
+        auto ms = [&](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
+        if (getenv("VELK_TRACE")) fprintf(stderr, "round begin %.2fM cut %.2fM stop %.2fM (max %.2fM): helper %.1f | main to cut %.1f take %.1f waited %.1f | costs %.2f %.2f %.2f\n",
+                r.begin/1048576.0, r.cut/1048576.0, r.result.stop_pos/1048576.0, r.stop/1048576.0, ms(r.finished - r.started),
+                ms(r.reached_cut - r.started), ms(std::chrono::steady_clock::now() - r.reached_cut), ms(r.waited), sp.costs.own*1e9, sp.costs.take*1e9, sp.costs.helper*1e9);
+    }
     sp.stats.bytes_taken += s->window_base + s->cur_pos - pos;
     end_round(sp, s->window_base + s->cur_pos);
 }
