@@ -22,7 +22,7 @@ struct CompressResult {
 // Compresses the whole input of one entry at the given level (1 to 8; the container uses 8)
 // into out_buf (out_capacity bytes, flushed through flush_output), and ORs the level's
 // general-purpose bits into *flags (0x0002 for level 8, 0x0004 for levels 1 and 2).
-// An entry of more than about 700 KB at levels 4 to 8 is parsed on a second thread as well; both callbacks are
+// An entry of more than about 600 KB at levels 4 to 8 is parsed on a second thread as well; both callbacks are
 // still called on the caller's thread only, and the output is the one-thread output for a source
 // whose reads return all that was asked until its end (as a file's do). Such an entry reads up to
 // about 4 MiB ahead of what it has compressed, and needs about 26 MiB while it runs.
