@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -1079,12 +1078,6 @@ void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
     sp.stats.bytes_to_meet += pos - r.cut;
     take_helper_tokens(s, st, sp, static_cast<uint32_t>(record & ((1u << kTokenCountBits) - 1)));
     measure_costs(sp, r, pos);
-    {
-        auto ms = [&](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
-        if (getenv("VELK_TRACE")) fprintf(stderr, "round begin %.2fM cut %.2fM stop %.2fM (max %.2fM): helper %.1f | main to cut %.1f take %.1f waited %.1f | costs %.2f %.2f %.2f\n",
-                r.begin/1048576.0, r.cut/1048576.0, r.result.stop_pos/1048576.0, r.stop/1048576.0, ms(r.finished - r.started),
-                ms(r.reached_cut - r.started), ms(std::chrono::steady_clock::now() - r.reached_cut), ms(r.waited), sp.costs.own*1e9, sp.costs.take*1e9, sp.costs.helper*1e9);
-    }
     sp.stats.bytes_taken += s->window_base + s->cur_pos - pos;
     end_round(sp, s->window_base + s->cur_pos);
 }
