@@ -1247,8 +1247,11 @@ CompressResult compress_entry_planned(void* user, ReadInputFn read_input, FlushO
 
 CompressResult compress_entry(void* user, ReadInputFn read_input, FlushOutputFn flush_output, uint8_t* out_buf,
                               uint32_t out_capacity, int level, uint16_t* flags) {
+    // On one core the helper would only take turns with this thread, and the rounds cost more than
+    // they save.
+    static const bool two_cores = std::thread::hardware_concurrency() >= 2;
     return compress_entry_planned(user, read_input, flush_output, out_buf, out_capacity, level, flags,
-                                  kDefaultSplit, nullptr);
+                                  two_cores ? kDefaultSplit : kNoSplit, nullptr);
 }
 
 }  // namespace velk::deflate
