@@ -608,7 +608,7 @@ struct SplitRound {
     size_t data_len = 0;
     uint64_t begin = 0;             // the loop top at which the calling thread planned the round
     uint64_t cut = 0;               // where the helper's parse starts (a multiple of the half window)
-    uint64_t stop = 0;              // the helper stops at the first loop top at or past this
+    uint64_t stop = 0;              // the helper stops at the first loop top at or past this, at the latest
     uint32_t record_span = 0;       // loop tops in [cut, cut + record_span) are recorded
     uint32_t* tokens = nullptr;     // the helper's tokens, in order
     uint64_t* records = nullptr;    // by position - cut: make_record of that loop top, or an older round's
@@ -621,8 +621,9 @@ struct SplitRound {
     std::mutex mutex;                         // guards the waits on `changed`
     std::condition_variable changed;
     HelperResult result;
-    // For the next round's share: when the round was planned, when the calling thread reached the cut
-    // (its own), when the helper finished (the helper's, read after `done`), and the calling thread's waits.
+    // For the costs that place a last round's cut: when the round was planned, when the calling thread
+    // reached the cut (its own), when the helper finished (the helper's, read after `done`), and the
+    // calling thread's waits.
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point reached_cut{};
     std::chrono::steady_clock::time_point finished{};
