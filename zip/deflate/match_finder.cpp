@@ -286,6 +286,51 @@ bool walk_key_chain(Walk& w, uint32_t scan_key) {
 
 }  // namespace
 
+// The plain walk of the 3-byte chain, as find_longest_match takes it before and instead of the key
+// chains: the bar to beat, the best match so far and the entries the budget has left.
+struct PlainWalk {
+    DeflateState* s;
+    const uint8_t* window;
+    const uint8_t* scan;
+    uint16_t scan_start;  // scan bytes 0 and 1
+    uint16_t scan_end;    // scan bytes best - 1 and best
+    uint32_t nice;
+    uint32_t limit;       // candidates must lie in (limit, cur): one unsigned comparison with span
+    uint32_t span;
+    uint32_t chains;      // entries left in the budget
+    uint32_t best;
+    uint32_t match_pos;
+
+    // Looks at one candidate; true when its match reached nice, which ends the search.
+    bool look(uint32_t candidate) {
+        const uint8_t* match = window + candidate;
+        if (load16(match + best - 1) != scan_end || load16(match) != scan_start) return false;
+        const uint32_t len = match_length(scan, match, kMinMatch);
+        if (len <= best) return false;
+        match_pos = candidate;
+        best = len;
+        if (len >= nice) return true;
+        scan_end = load16(scan + best - 1);
+        return false;
+    }
+
+    // Moves to the chain's next entry; false when the chain ends there, out of reach or of budget.
+    bool next(uint32_t& candidate) {
+        candidate = s->chain_prev[candidate & kChainMask];
+        if (candidate - limit - 1 >= span) {
+            // Past the limit the chain ends; a candidate not below cur_pos would have been looked at.
+            if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
+            return false;
+        }
+        return --chains != 0;
+    }
+
+    uint32_t finish() {
+        s->match_pos = match_pos;
+        return best;
+    }
+};
+
 // Longest match for the string at cur_pos along the chain that starts at candidate. Returns at least
 // prev_len; match_pos is updated only when a longer match was found (ties keep the nearer one).
 uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
@@ -309,16 +354,11 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
         return best;
     }
     const uint8_t* const window = s->window;
-    const uint16_t* const chain_prev = s->chain_prev;
     const uint8_t* const scan = window + cur;
-    const uint32_t nice = static_cast<uint32_t>(s->nice_len);
     // A candidate that beats best agrees on every byte up to best: its first two bytes and the two ending
     // at best are tested first, as one 16-bit load each, held in registers across the chain.
-    const uint16_t scan_start = load16(scan);
-    uint16_t scan_end = load16(scan + best - 1);
-    // Later candidates must lie in (limit, cur): one unsigned comparison covers both ends.
-    const uint32_t span = cur - limit - 1;
-    uint32_t match_pos = s->match_pos;
+    PlainWalk p{s, window, scan, load16(scan), load16(scan + best - 1), static_cast<uint32_t>(s->nice_len),
+                limit, cur - limit - 1, chains, best, s->match_pos};
     const bool use_keys = s->use_key_chains;
     const uint32_t first = candidate;
     // A key chain no search walked for a while must first take in every position since; on data with
@@ -330,46 +370,14 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     // The key chains hold only positions above the limit, so it is looked at here, on the plain walk.
     if (!use_keys || best < kKeyBytes[0] - 1 || first <= limit) {
         for (;;) {
-            const uint8_t* match = window + candidate;
-            if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
-                uint32_t len = match_length(scan, match, kMinMatch);
-                if (len > best) {
-                    match_pos = candidate;
-                    best = len;
-                    if (len >= nice) {
-                        s->match_pos = match_pos;
-                        return best;
-                    }
-                    scan_end = load16(scan + best - 1);
-                    if (use_keys && best >= kKeyBytes[0] - 1) break;  // on through the key chains
-                }
-            }
-            candidate = chain_prev[candidate & kChainMask];
-            if (candidate - limit - 1 >= span) {
-                // Past the limit the chain ends; a candidate not below cur_pos would have been looked at.
-                if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
-                s->match_pos = match_pos;
-                return best;
-            }
-            if (--chains == 0) {
-                s->match_pos = match_pos;
-                return best;
-            }
+            const uint32_t before = p.best;
+            if (p.look(candidate)) return p.finish();
+            if (use_keys && p.best != before && p.best >= kKeyBytes[0] - 1) break;  // on through the key chains
+            if (!p.next(candidate)) return p.finish();
         }
         // The 3-byte chain was followed down to `candidate` (looked at); go on below it.
         keys_stale = cur - s->key_next[0] > kStaleKeyGap;
-        if (keys_stale) {
-            candidate = chain_prev[candidate & kChainMask];
-            if (candidate - limit - 1 >= span) {
-                if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
-                s->match_pos = match_pos;
-                return best;
-            }
-            if (--chains == 0) {
-                s->match_pos = match_pos;
-                return best;
-            }
-        }
+        if (keys_stale && !p.next(candidate)) return p.finish();
     } else {
         keys_stale = cur - s->key_next[0] > kStaleKeyGap;
         if (!keys_stale) candidate = first + 1;  // nothing looked at yet: the first candidate is still to come
@@ -382,31 +390,12 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
                 ++candidate;
                 break;
             }
-            const uint8_t* match = window + candidate;
-            if (load16(match + best - 1) == scan_end && load16(match) == scan_start) {
-                uint32_t len = match_length(scan, match, kMinMatch);
-                if (len > best) {
-                    match_pos = candidate;
-                    best = len;
-                    if (len >= nice) {
-                        s->match_pos = match_pos;
-                        return best;
-                    }
-                    scan_end = load16(scan + best - 1);
-                }
-            }
-            candidate = chain_prev[candidate & kChainMask];
-            if (candidate - limit - 1 >= span) {
-                if (candidate > limit && chains > 1) s->error_message = msg::kNoFuture;
-                s->match_pos = match_pos;
-                return best;
-            }
-            if (--chains == 0) {
-                s->match_pos = match_pos;
-                return best;
-            }
+            if (p.look(candidate) || !p.next(candidate)) return p.finish();
         }
     }
+    best = p.best;
+    const uint16_t scan_end = p.scan_end;
+    uint32_t match_pos = p.match_pos;
 
     // Only entries agreeing on the first K bytes (K - 1 <= best) can beat best now. Walk the K-byte chain
     // of the scan string below the last entry looked at; which entry of the 3-byte chain each of them is
@@ -417,7 +406,7 @@ uint32_t find_longest_match(DeflateState* s, uint32_t candidate) {
     const uint64_t scan_hi = load64(scan + 8);
     const uint32_t scan_keys[kKeyLevels] = {key4(static_cast<uint32_t>(scan_lo)), key8(scan_lo), key16(scan_lo, scan_hi)};
     uint32_t below = candidate;
-    Walk w{s, window, scan, cur, limit, budget, nice, first_rank, scan_lo, scan_hi, best, scan_end, match_pos, below};
+    Walk w{s, window, scan, cur, limit, budget, p.nice, first_rank, scan_lo, scan_hi, best, scan_end, match_pos, below};
     for (;;) {
         bool moved_up;
         if (w.best >= kKeyBytes[2] - 1) {
