@@ -31,6 +31,10 @@ inline uint64_t load64(const uint8_t* p) {
 
 inline uint32_t update_hash(uint32_t key, uint8_t byte) { return ((key << kHashShift) ^ byte) & kHashMask; }
 
+// Starts the running hash afresh at window position p, from p's first two bytes, as it stands just
+// before insert_string(s, p) takes in the third.
+inline void restart_hash(DeflateState* s, uint32_t p) { s->hash_key = update_hash(s->window[p], s->window[p + 1]); }
+
 // Inserts the string at p into its hash chain; returns the previous position with the same hash (0 = none).
 inline uint32_t insert_string(DeflateState* s, uint32_t p) {
     const uint32_t key = s->hash_key = update_hash(s->hash_key, s->window[p + kMinMatch - 1]);

@@ -175,7 +175,7 @@ void init_matcher(DeflateState* s, int level, uint16_t* flags) {
     s->lookahead_len = n;
     note_read(s);
     if (s->lookahead_len < kMinLookahead) refill_window(s);
-    s->hash_key = ((static_cast<uint32_t>(s->window[0]) << kHashShift) ^ s->window[1]) & kHashMask;
+    restart_hash(s, 0);
 }
 
 inline uint32_t lowest_set_byte(uint64_t x) {
@@ -481,9 +481,7 @@ uint32_t deflate_greedy(DeflateState* s) {
             } else {
                 // Long matches skip the insertion of their inner strings; the hash restarts behind them.
                 s->cur_pos += match_len;
-                s->hash_key =
-                    ((static_cast<uint32_t>(s->window[s->cur_pos]) << kHashShift) ^ s->window[s->cur_pos + 1]) &
-                    kHashMask;
+                restart_hash(s, s->cur_pos);
             }
             match_len = 0;
         } else {

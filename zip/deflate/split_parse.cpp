@@ -162,7 +162,7 @@ void run_helper(SplitRound* round, DeflateState* h) {
     h->cur_pos = kHalfWindow;
     h->lookahead_len = kHalfWindow;
     h->prev_len = kMinMatch - 1;
-    h->hash_key = ((static_cast<uint32_t>(h->window[0]) << kHashShift) ^ h->window[1]) & kHashMask;
+    restart_hash(h, 0);
     for (uint32_t p = 0; p < kHalfWindow; ++p) insert_string(h, p);
 
     LazyState st{kMinMatch - 1, false};
@@ -461,7 +461,7 @@ void insert_taken_positions(DeflateState* s, uint64_t taken_from) {
     const uint64_t from = std::max({taken_from, end > kHalfWindow ? end - kHalfWindow : 0, s->window_base});
     if (from >= end) return;
     uint32_t p = static_cast<uint32_t>(from - s->window_base);
-    s->hash_key = ((static_cast<uint32_t>(s->window[p]) << kHashShift) ^ s->window[p + 1]) & kHashMask;
+    restart_hash(s, p);
     for (; p < s->cur_pos; ++p) insert_string(s, p);
 }
 
