@@ -53,6 +53,7 @@ inline uint32_t pack_state(const DeflateState* s, const LazyState& st) {
 // The stamp tells this round's records from older ones, so the array is never cleared between rounds
 // (it starts zeroed, and no round has stamp 0): clearing it cost as much as the helper's first steps.
 constexpr uint32_t kTokenCountBits = 22;
+constexpr uint64_t kTokenCountMask = (uint64_t(1) << kTokenCountBits) - 1;
 inline uint64_t make_record(uint16_t stamp, uint32_t state, uint32_t tokens) {
     return uint64_t(stamp) << 48 | uint64_t(state) << kTokenCountBits | tokens;
 }
@@ -133,11 +134,13 @@ uint32_t read_round(void* user, uint8_t* destination, uint32_t max_bytes) {
     return static_cast<uint32_t>(n);
 }
 
-void publish(SplitRound& r, uint64_t pos, uint32_t tokens) {
+// The helper's report: loop tops below pos recorded, `tokens` written, and with `done` its result final.
+void publish(SplitRound& r, uint64_t pos, uint32_t tokens, bool done = false) {
     {
         std::lock_guard<std::mutex> lock(r.mutex);
         r.progress.store(pos, std::memory_order_release);
         r.token_count.store(tokens, std::memory_order_release);
+        if (done) r.done.store(true, std::memory_order_release);
     }
     r.changed.notify_one();
 }
@@ -183,13 +186,7 @@ void run_helper(SplitRound* round, DeflateState* h) {
     r.result.state = st;
     r.result.match_pos = h->window_base + h->match_pos;
     r.result.error = h->error_message;
-    {
-        std::lock_guard<std::mutex> lock(r.mutex);
-        r.progress.store(r.result.stop_pos, std::memory_order_release);
-        r.token_count.store(sink.count, std::memory_order_release);
-        r.done.store(true, std::memory_order_release);
-    }
-    r.changed.notify_one();
+    publish(r, r.result.stop_pos, sink.count, true);
 }
 
 struct FreeDeleter {
@@ -543,13 +540,13 @@ void on_event(DeflateState* s, LazyState& st, Splitter& sp) {
         return;
     }
     const uint64_t record = r.records[pos - r.cut];
-    if ((record >> kTokenCountBits) != (uint64_t(r.stamp) << (48 - kTokenCountBits) | pack_state(s, st))) {
+    if ((record & ~kTokenCountMask) != make_record(r.stamp, pack_state(s, st), 0)) {
         sp.event_at = pos + 1;
         return;
     }
     ++sp.stats.rounds_met;
     sp.stats.bytes_to_meet += pos - r.cut;
-    take_helper_tokens(s, st, sp, static_cast<uint32_t>(record & ((1u << kTokenCountBits) - 1)));
+    take_helper_tokens(s, st, sp, static_cast<uint32_t>(record & kTokenCountMask));
     measure_costs(sp, r, pos);
     sp.stats.bytes_taken += s->window_base + s->cur_pos - pos;
     end_round(sp, s->window_base + s->cur_pos);
